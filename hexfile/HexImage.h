@@ -13,7 +13,7 @@
 // command line), line() gives the 1-based line number, 0 when not tied to one.
 class HexFileError : public std::runtime_error {
 public:
-    HexFileError(const QString &reason, int line = 0);
+    explicit HexFileError(const QString &reason, int line = 0);
     int line() const { return m_line; }
     QString reason() const { return QString::fromUtf8(what()); }
 
