@@ -1,0 +1,48 @@
+#include "HexFileChoice.h"
+
+#include "SettingsStore.h"
+#include "Texts.h"
+
+#include <algorithm>
+
+namespace {
+const QString OpenDirKey = QStringLiteral("OPEN_DIR0");
+
+qsizetype lastSeparator(const QString &path)
+{
+    return std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+}
+} // namespace
+
+namespace HexFileChoice {
+
+OpenFileRequest request(const SettingsStore &settings)
+{
+    OpenFileRequest r;
+    r.title = Texts::OpenDialogTitle;
+    r.initialFolder = settings.setting(OpenDirKey, QString());
+    r.filterNames = {Texts::HexFilterName, Texts::AllFilterName};
+    r.filterPatterns = {Texts::HexFilterPattern, Texts::AllFilterPattern};
+    r.defaultSuffix = QStringLiteral("HEX");
+    r.fileName = Texts::HexFilterPattern;
+    return r;
+}
+
+QString folderOf(const QString &path)
+{
+    const qsizetype separator = lastSeparator(path);
+    if (separator < 0)
+        return QString();
+    if (separator == 0)
+        return path.left(1);
+    return path.left(separator);
+}
+
+QString fileTitle(const QString &path) { return path.mid(lastSeparator(path) + 1); }
+
+bool rememberFolder(SettingsStore &settings, const QString &path)
+{
+    return settings.setSetting(OpenDirKey, folderOf(path));
+}
+
+} // namespace HexFileChoice

@@ -1,0 +1,330 @@
+#include "UpdaterWindow.h"
+
+#include "Controls.h"
+#include "HexFileChoice.h"
+#include "KitLink.h"
+#include "MSComm100.h"
+#include "PortMap.h"
+#include "SettingsStore.h"
+#include "Texts.h"
+#include "UserDialogs.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QToolButton>
+
+// The pictures live in this static library; make sure they are registered.
+static void registerPictures() { Q_INIT_RESOURCE(pictures); }
+
+namespace {
+
+const QString ComKey = QStringLiteral("Com");
+const QString SpeedKey = QStringLiteral("Speed");
+
+// The client area: 8085 x 5700 twips.
+constexpr int ClientWidthTwips = 8085;
+constexpr int ClientHeightTwips = 5700;
+// Line2 lies this far right of and below Line1, drawing an engraved separator.
+constexpr double EngraveOffsetTwips = 20;
+
+// Where the MS fonts are missing, IPA P-Gothic stands in at the same size.
+QFont gothicFont(double points, const QStringList &preferred)
+{
+    QFont font;
+    font.setFamilies(preferred + QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック")});
+    font.setPointSizeF(points);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+QFont userInterfaceFont() { return gothicFont(9, {QStringLiteral("MS UI Gothic"), QStringLiteral("ＭＳ Ｐゴシック")}); }
+QFont msPGothic(double points) { return gothicFont(points, {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic")}); }
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// Qt takes Enter in an editable combo box as a pick of the matching list
+// entry; here only a pick from the list is one, so Enter stays with the text.
+class EnterIsTyping : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+QComboBox *makeCombo(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
+    combo->setGeometry(geometry);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->lineEdit()->installEventFilter(new EnterIsTyping(combo));
+    combo->setEditText(QStringLiteral("?"));
+    return combo;
+}
+
+QIcon picture(const QString &name, bool hasSmall)
+{
+    QIcon icon(QStringLiteral(":/pictures/%1.xpm").arg(name));
+    if (hasSmall)
+        icon.addFile(QStringLiteral(":/pictures/%1-16.xpm").arg(name), QSize(16, 16));
+    return icon;
+}
+
+QToolButton *makePictureButton(QWidget *parent, const char *name, const QString &caption, const QIcon &picture,
+                               const QRect &geometry)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setText(caption);
+    button->setIcon(picture);
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QPlainTextEdit *makeTextBox(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *box = new QPlainTextEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setGeometry(geometry);
+    box->setReadOnly(true);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->setFocusPolicy(Qt::StrongFocus);
+    box->setTabChangesFocus(true);
+    box->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    box->setFont(msPGothic(12));
+    // The classic scheme's colour of active window borders: a light grey.
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, QColor(212, 208, 200));
+    box->setPalette(palette);
+    return box;
+}
+
+} // namespace
+
+UpdaterWindow::UpdaterWindow(const QString &appDir, SettingsStore &settings, UserDialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint),
+      m_appDir(appDir), m_settings(settings), m_dialogs(dialogs), m_comm(std::make_unique<MSComm100>(settings)),
+      m_link(std::make_unique<KitLink>(*m_comm, static_cast<DeviceHost &>(*this)))
+{
+    registerPictures();
+    setObjectName(QStringLiteral("UpdaterWindow"));
+    setWindowTitle(Texts::WindowCaption);
+    setWindowIcon(picture(QStringLiteral("update"), false));
+    setFont(userInterfaceFont());
+    const QRect client = twipsRect(0, 0, ClientWidthTwips, ClientHeightTwips);
+    setFixedSize(client.size());
+    createControls();
+    wireEvents();
+    setTabOrder();
+    Form_Load();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+UpdaterWindow::~UpdaterWindow() = default;
+
+void UpdaterWindow::createControls()
+{
+    m_label1 = makeLabel(this, "Label1", Texts::PortLabel, twipsRect(135, 180, 1545, 195));
+    m_comboComPort = makeCombo(this, "Combo_ComPort", twipsRect(1800, 135, 1365, 300));
+    m_okButton = new QPushButton(Texts::CloseButton, this);
+    m_okButton->setObjectName(QStringLiteral("OKButton"));
+    m_okButton->setGeometry(twipsRect(6480, 225, 1500, 420));
+    m_label2 = makeLabel(this, "Label2", Texts::SpeedLabel, twipsRect(135, 540, 1770, 195));
+    m_comboSpeed = makeCombo(this, "Combo_speed", twipsRect(1800, 495, 1365, 300));
+    m_line1 = new SeparatorLine(QColor(128, 128, 128), this);
+    m_line1->setObjectName(QStringLiteral("Line1"));
+    m_line1->setEnds({45, 945}, {8010, 945});
+    m_line2 = new SeparatorLine(QColor(255, 255, 255), this);
+    m_line2->setObjectName(QStringLiteral("Line2"));
+    m_line2->setEnds({45, 1035}, {8055, 1035});
+    m_label3 = makeLabel(this, "Label3", QStringLiteral("Label3"), twipsRect(135, 1080, 7890, 1590));
+    m_cmdVersion = makePictureButton(this, "CmdVersion", Texts::VersionButton, picture(QStringLiteral("chip"), true),
+                                     twipsRect(90, 2700, 1185, 780));
+    m_textFirmwareVersion = makeTextBox(this, "Text_FirmwareVersion", twipsRect(1350, 2700, 6630, 780));
+    m_cmdOpen = makePictureButton(this, "CmdOpen", Texts::OpenButton, picture(QStringLiteral("folder"), true),
+                                  twipsRect(90, 3555, 1185, 780));
+    m_textFile = makeTextBox(this, "Text_File", twipsRect(1350, 3555, 6630, 780));
+    m_cmdUpdate = makePictureButton(this, "CmdUpdate", Texts::UpdateButton, picture(QStringLiteral("update"), false),
+                                    twipsRect(90, 4410, 1185, 780));
+    m_cmdUpdate->setEnabled(false);
+    m_progressBar1 = new QProgressBar(this);
+    m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar1->setGeometry(twipsRect(1350, 4410, 6630, 780));
+    m_progressBar1->setOrientation(Qt::Horizontal);
+    m_progressBar1->setRange(0, 100);
+    m_progressBar1->setValue(0);
+    m_progressBar1->setTextVisible(false);
+    m_progressBar1->setFocusPolicy(Qt::NoFocus);
+    m_statusBar1 = new StatusBar(this);
+    m_statusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar1->setGeometry(twipsRect(0, 5280, 8085, 420));
+    m_statusBar1->setFont(msPGothic(9.75));
+}
+
+void UpdaterWindow::wireEvents()
+{
+    connect(m_okButton, &QPushButton::clicked, this, &UpdaterWindow::OKButton_Click);
+    // OKButton is the window's cancel button: Esc presses it.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, m_okButton, &QPushButton::animateClick);
+    // activated: only a choice of the user from the list (mouse or arrow keys),
+    // never typing or text set by the program.
+    connect(m_comboComPort, &QComboBox::activated, this, &UpdaterWindow::Combo_ComPort_Click);
+    connect(m_comboSpeed, &QComboBox::activated, this, &UpdaterWindow::Combo_speed_Click);
+    connect(m_comboComPort, &QComboBox::editTextChanged, this, &UpdaterWindow::updatePortToolTip);
+    connect(m_cmdVersion, &QToolButton::clicked, this, &UpdaterWindow::CmdVersion_Click);
+    connect(m_cmdOpen, &QToolButton::clicked, this, &UpdaterWindow::CmdOpen_Click);
+    connect(m_cmdUpdate, &QToolButton::clicked, this, &UpdaterWindow::CmdUpdate_Click);
+}
+
+void UpdaterWindow::setTabOrder()
+{
+    const QList<QWidget *> order{m_okButton,         m_cmdOpen,  m_cmdUpdate,           m_comboComPort,
+                                 m_cmdVersion,       m_textFile, m_textFirmwareVersion, m_comboSpeed};
+    for (int i = 0; i + 1 < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i), order.at(i + 1));
+    m_okButton->setFocus(Qt::OtherFocusReason);
+}
+
+void UpdaterWindow::Form_Load()
+{
+    m_line2->setEnds(m_line1->from() + QPointF(EngraveOffsetTwips, EngraveOffsetTwips),
+                     m_line1->to() + QPointF(EngraveOffsetTwips, EngraveOffsetTwips));
+    // From here on a failing step is skipped and the next one runs.
+    emptyLogFile();
+    for (int port = 1; port <= 20; ++port)
+        m_comboComPort->addItem(QString::number(port));
+    m_comboComPort->setEditText(m_settings.setting(ComKey, QStringLiteral("?")));
+    m_comboSpeed->addItems({QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")});
+    m_comboSpeed->setEditText(QStringLiteral("9600"));
+    m_hexFileName.clear();
+    m_label3->setText(Texts::notice());
+    updatePortToolTip();
+}
+
+void UpdaterWindow::emptyLogFile()
+{
+    QFile log(m_appDir + QStringLiteral("LOG.txt"));
+    if (log.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        log.write("\r\n");
+}
+
+void UpdaterWindow::updatePortToolTip()
+{
+    const std::optional<int> number = parsePortNumber(m_comboComPort->currentText());
+    m_comboComPort->setToolTip(number ? devicePathForPort(*number, m_settings) : QString());
+}
+
+void UpdaterWindow::OKButton_Click() { close(); }
+
+void UpdaterWindow::Combo_ComPort_Click() { m_settings.setSetting(ComKey, m_comboComPort->currentText()); }
+
+void UpdaterWindow::Combo_speed_Click() { m_settings.setSetting(SpeedKey, m_comboSpeed->currentText()); }
+
+template <typename Exchange> void UpdaterWindow::runExchange(Exchange exchange)
+{
+    if (m_link->busy())
+        return;
+    exchange();
+    if (m_closeRequested)
+        close();
+}
+
+void UpdaterWindow::CmdVersion_Click()
+{
+    runExchange([this] { m_link->versionQuery(m_comboComPort->currentText(), m_comboSpeed->currentText()); });
+}
+
+void UpdaterWindow::CmdUpdate_Click()
+{
+    runExchange([this] {
+        m_link->update(m_comboComPort->currentText(), m_comboSpeed->currentText(), m_hexFileName);
+    });
+}
+
+void UpdaterWindow::CmdOpen_Click()
+{
+    if (m_link->busy())
+        return;
+    if (m_comboComPort->currentText().isEmpty()) {
+        m_dialogs.information(Texts::SetPortNumber);
+        return;
+    }
+    const QString path = m_dialogs.openFile(HexFileChoice::request(m_settings));
+    if (path.isEmpty())
+        return;
+    m_hexFileName = path;
+    m_textFile->setPlainText(m_hexFileName);
+    HexFileChoice::rememberFolder(m_settings, path);
+    msgCmt(Texts::fileChosen(HexFileChoice::fileTitle(path)));
+    m_cmdUpdate->setEnabled(true);
+}
+
+void UpdaterWindow::msgCmt(const QString &cmt1) { m_statusBar1->messagePanel()->setText(cmt1); }
+
+void UpdaterWindow::msgProgressBar(const QString &pmode, double pmin, double pmax, double ppos)
+{
+    const ProgressRules::Effect effect = ProgressRules::apply(m_progress, pmode, pmin, pmax, ppos);
+    if (effect == ProgressRules::Effect::Unchanged)
+        return;
+    m_progressBar1->setRange(qRound(m_progress.minimum), qRound(m_progress.maximum));
+    m_progressBar1->setValue(qRound(m_progress.value));
+    m_progressBar1->setVisible(m_progress.visible);
+    if (effect == ProgressRules::Effect::Reset)
+        processEvents();
+}
+
+bool UpdaterWindow::commError() const { return m_link->commError(); }
+
+void UpdaterWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_link->busy()) {
+        // Stop the running exchange at its next wait; the window closes when it has ended.
+        m_closeRequested = true;
+        m_link->interruptWait();
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void UpdaterWindow::Form_Unload() { m_link->closePort(); }
+
+void UpdaterWindow::showMessage(const QString &text) { m_dialogs.information(text); }
+
+void UpdaterWindow::showFirmwareVersion(const QString &version) { m_textFirmwareVersion->setPlainText(version); }
+
+void UpdaterWindow::processEvents() { QCoreApplication::processEvents(); }
+
+void UpdaterWindow::showFailureDetail(const QString &reason) { m_statusBar1->messagePanel()->setToolTip(reason); }
