@@ -43,6 +43,13 @@ QString SettingsStore::mappedPort(int number) const
     return m_settings->value(inGroup(PortsGroup, QString::number(number))).toString();
 }
 
+bool SettingsStore::setMappedPort(int number, const QString &devicePath)
+{
+    m_settings->setValue(inGroup(PortsGroup, QString::number(number)), devicePath);
+    m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
+}
+
 QStringList SettingsStore::mappedPortNumbers() const
 {
     m_settings->beginGroup(PortsGroup);

@@ -26,6 +26,7 @@ public:
 
     // Group "Ports": port number -> device path, e.g. "7" -> "/dev/ttyUSB0".
     QString mappedPort(int number) const;
+    bool setMappedPort(int number, const QString &devicePath);
     QStringList mappedPortNumbers() const;
 
     QString fileName() const;

@@ -1,0 +1,210 @@
+// kitupdater-cli: the kit's firmware tool for scripts and machines without a display.
+#include "CliHost.h"
+#include "HexImage.h"
+#include "KitLink.h"
+#include "MSComm100.h"
+#include "PortMap.h"
+#include "SettingsStore.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSerialPortInfo>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <csignal>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+enum ExitStatus { Success = 0, DeviceFailure = 1, UsageError = 2, FileRejected = 3 };
+
+const char *const Description =
+    "Writes firmware from an Intel HEX file into the kit, or reads its firmware version.\n"
+    "\n"
+    "Commands:\n"
+    "  version        read the kit's firmware version\n"
+    "  update FILE    write FILE into the kit\n"
+    "  check FILE     read and check FILE as an update would; nothing is sent\n"
+    "  ports          the port numbers mapped in the settings and the serial devices found\n"
+    "\n"
+    "Exit status: 0 success, 1 port or device failure, 2 usage error, 3 file rejected.";
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usageError(const QString &message)
+{
+    err() << "kitupdater-cli: " << message << "\nTry 'kitupdater-cli --help'." << Qt::endl;
+    return UsageError;
+}
+
+// Ctrl+C or SIGTERM stops a running exchange at its next wait.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> watchStopSignals(CliHost &host, KitLink &link)
+{
+    if (::pipe(signalPipe) != 0)
+        return nullptr;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&host, &link] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        host.cancel();
+        link.interruptWait();
+    });
+    return notifier;
+}
+
+// The speed as the speed box would hold it after a pick from its list.
+std::optional<QString> speedText(const QString &speed)
+{
+    if (speed == QLatin1String("9600"))
+        return QStringLiteral(" 9600");
+    if (speed == QLatin1String("19200") || speed == QLatin1String("57600"))
+        return speed;
+    return std::nullopt;
+}
+
+int exitStatusOf(KitLink::Outcome outcome)
+{
+    switch (outcome) {
+    case KitLink::Outcome::Done:
+        return Success;
+    case KitLink::Outcome::FileRejected:
+    case KitLink::Outcome::NoFile:
+        return FileRejected;
+    case KitLink::Outcome::NoPort:
+    case KitLink::Outcome::BadPortText:
+        return UsageError;
+    default:
+        return DeviceFailure;
+    }
+}
+
+int checkFile(const QString &path)
+{
+    try {
+        const HexImage image = HexFile::read(path);
+        int sent = 0;
+        for (const HexWord &word : image.words)
+            sent += HexFile::isSent(word) ? 1 : 0;
+        out() << "words to send: " << sent << "\nwords outside the write window: " << image.words.size() - sent
+              << Qt::endl;
+        return Success;
+    } catch (const HexFileError &e) {
+        err() << path << ": " << (e.line() > 0 ? QStringLiteral("line %1: ").arg(e.line()) : QString()) << e.reason()
+              << Qt::endl;
+        return FileRejected;
+    }
+}
+
+int listPorts(const SettingsStore &settings)
+{
+    QStringList numbers = settings.mappedPortNumbers();
+    std::sort(numbers.begin(), numbers.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
+    for (const QString &number : numbers)
+        out() << number << "\t" << settings.mappedPort(number.toInt()) << "\t(mapped in " << settings.fileName() << ")\n";
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        out() << "-\t" << info.systemLocation();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            out() << QStringLiteral("\tUSB %1:%2").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        if (!info.description().isEmpty())
+            out() << "\t" << info.description();
+        out() << "\n";
+    }
+    out().flush();
+    return Success;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kitupdater-cli"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Port number (mapped in the settings) or device path; "
+                                                       "default: the port last picked in the window."),
+                                        QStringLiteral("N|PATH"));
+    const QCommandLineOption speedOption(QStringLiteral("speed"), QStringLiteral("9600 (default), 19200 or 57600."),
+                                         QStringLiteral("BPS"), QStringLiteral("9600"));
+    parser.addOptions({portOption, speedOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("version, update FILE, check FILE or ports"));
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        out() << parser.helpText();
+        out().flush();
+        return Success;
+    }
+
+    const QStringList args = parser.positionalArguments();
+    const QString command = args.value(0);
+    const bool takesFile = command == QLatin1String("update") || command == QLatin1String("check");
+    const bool known = takesFile || command == QLatin1String("version") || command == QLatin1String("ports");
+    if (!known)
+        return usageError(command.isEmpty() ? QStringLiteral("no command given")
+                                            : QStringLiteral("unknown command '%1'").arg(command));
+    if (args.size() != (takesFile ? 2 : 1))
+        return usageError(takesFile ? QStringLiteral("'%1' takes one FILE").arg(command)
+                                    : QStringLiteral("'%1' takes no argument").arg(command));
+    const std::optional<QString> speed = speedText(parser.value(speedOption));
+    if (!speed)
+        return usageError(QStringLiteral("speed must be 9600, 19200 or 57600"));
+
+    if (command == QLatin1String("check"))
+        return checkFile(args.at(1));
+
+    SettingsStore userSettings;
+    if (command == QLatin1String("ports"))
+        return listPorts(userSettings);
+
+    // A device path is reached through a private mapping; the user's settings stay as they are.
+    QString portText = parser.isSet(portOption) ? parser.value(portOption)
+                                                : userSettings.setting(QStringLiteral("Com"), QString());
+    QTemporaryDir scratch;
+    std::unique_ptr<SettingsStore> pathSettings;
+    if (portText.contains(QLatin1Char('/'))) {
+        pathSettings = std::make_unique<SettingsStore>(scratch.filePath(QStringLiteral("ports.ini")));
+        pathSettings->setMappedPort(1, portText);
+        portText = QStringLiteral("1");
+    }
+    if (portText.trimmed().isEmpty())
+        return usageError(QStringLiteral("no port: give --port N or --port PATH"));
+
+    CliHost host;
+    MSComm100 port(pathSettings ? *pathSettings : userSettings);
+    KitLink link(port, host);
+    const auto stopSignals = watchStopSignals(host, link);
+    if (command == QLatin1String("version"))
+        link.versionQuery(portText, *speed);
+    else
+        link.update(portText, *speed, args.at(1));
+    link.closePort();
+    return exitStatusOf(link.lastOutcome());
+}
