@@ -13,8 +13,10 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <csignal>
+#include <grp.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -101,6 +103,19 @@ int exitStatusOf(KitLink::Outcome outcome)
     }
 }
 
+// A device that exists but may not be opened: say how to get access.
+void adviseOnAccess(const QString &devicePath)
+{
+    const QByteArray path = devicePath.toLocal8Bit();
+    struct stat info {};
+    if (devicePath.isEmpty() || ::stat(path.constData(), &info) != 0 || ::access(path.constData(), R_OK | W_OK) == 0)
+        return;
+    const struct group *owner = ::getgrgid(info.st_gid);
+    const QString group = owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(info.st_gid);
+    err() << "kitupdater-cli: you may not open " << devicePath << "; it belongs to the group '" << group
+          << "'.\nJoin that group and log in again: sudo usermod -aG " << group << " $USER" << Qt::endl;
+}
+
 int checkFile(const QString &path)
 {
     try {
@@ -112,8 +127,7 @@ int checkFile(const QString &path)
               << Qt::endl;
         return Success;
     } catch (const HexFileError &e) {
-        err() << path << ": " << (e.line() > 0 ? QStringLiteral("line %1: ").arg(e.line()) : QString()) << e.reason()
-              << Qt::endl;
+        err() << path << ": " << e.describe() << Qt::endl;
         return FileRejected;
     }
 }
@@ -206,5 +220,7 @@ int main(int argc, char *argv[])
     else
         link.update(portText, *speed, args.at(1));
     link.closePort();
+    if (link.lastOutcome() == KitLink::Outcome::PortFailed)
+        adviseOnAccess(port.devicePath());
     return exitStatusOf(link.lastOutcome());
 }

@@ -250,7 +250,7 @@ void KitLink::File_Load(const QString &file_name)
             return endTransferFailed(Outcome::Cancelled, QString());
         }
     } catch (const HexFileError &error) {
-        endTransferFailed(Outcome::FileRejected, error.reason());
+        endTransferFailed(Outcome::FileRejected, error.describe());
     } catch (const SerialError &error) {
         endTransferFailed(Outcome::Failed, error.reason());
     } catch (const std::exception &error) {

@@ -294,6 +294,11 @@ HexFileError::HexFileError(const QString &reason, int line)
 {
 }
 
+QString HexFileError::describe() const
+{
+    return m_line > 0 ? QStringLiteral("line %1: %2").arg(m_line).arg(reason()) : reason();
+}
+
 namespace HexFile {
 
 bool inWriteWindow(quint32 wordAddress)

@@ -16,6 +16,8 @@ public:
     explicit HexFileError(const QString &reason, int line = 0);
     int line() const { return m_line; }
     QString reason() const { return QString::fromUtf8(what()); }
+    // The reason with its line, "line 12: ...", as a user reads it.
+    QString describe() const;
 
 private:
     int m_line;
