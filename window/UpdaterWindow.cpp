@@ -290,7 +290,12 @@ void UpdaterWindow::CmdOpen_Click()
     m_cmdUpdate->setEnabled(true);
 }
 
-void UpdaterWindow::msgCmt(const QString &cmt1) { m_statusBar1->messagePanel()->setText(cmt1); }
+void UpdaterWindow::msgCmt(const QString &cmt1)
+{
+    QLabel *panel = m_statusBar1->messagePanel();
+    panel->setText(cmt1);
+    panel->setToolTip(QString()); // a reason belongs to the message it came with
+}
 
 void UpdaterWindow::msgProgressBar(const QString &pmode, double pmin, double pmax, double ppos)
 {

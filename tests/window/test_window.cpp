@@ -64,6 +64,7 @@ private slots:
     void emptyPortBoxRefusesFileChoice();
     void hexPatternMatchesAnyCase();
     void unreadableSettingsStillOpen();
+    void settingsThatCannotBeWritten();
 
 private:
     UpdaterWindow &window();
@@ -456,6 +457,28 @@ void WindowTest::unreadableSettingsStillOpen()
     writeIni("\x01\x02garbage[[[\n=\n[Settings\nCom\n");
     QVERIFY(control<QComboBox>("Combo_ComPort"));
     QCOMPARE(control<QComboBox>("Combo_speed")->currentText(), QStringLiteral("9600"));
+}
+
+void WindowTest::settingsThatCannotBeWritten()
+{
+    // A file where the settings folder should be: nothing can be stored, even by root.
+    QFile blocker(m_config->path() + QStringLiteral("/KitUpdater"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    m_settings = std::make_unique<SettingsStore>();
+    window().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window()));
+    auto *speed = control<QComboBox>("Combo_speed");
+    speed->setFocus();
+    QTest::keyClick(speed, Qt::Key_Down);
+    QCOMPARE(speed->currentText(), QStringLiteral("19200"));
+    m_dialogs.answers = {QStringLiteral("/tmp/firm/main.hex")};
+    window().CmdOpen_Click();
+    // The choice works for this run; it is simply not remembered.
+    QVERIFY(control<QToolButton>("CmdUpdate")->isEnabled());
+    QCOMPARE(window().findChild<QLabel *>(QStringLiteral("Panel1"))->text(),
+             QStringLiteral("ファイル名：main.hexを指定しました。"));
+    QVERIFY(!QFile::exists(iniPath()));
 }
 
 QTEST_MAIN(WindowTest)
