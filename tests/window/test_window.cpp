@@ -5,6 +5,9 @@
 #include "UserDialogs.h"
 
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -65,6 +68,8 @@ private slots:
     void hexPatternMatchesAnyCase();
     void unreadableSettingsStillOpen();
     void settingsThatCannotBeWritten();
+    void realMessageBox();
+    void realFileDialog();
 
 private:
     UpdaterWindow &window();
@@ -479,6 +484,63 @@ void WindowTest::settingsThatCannotBeWritten()
     QCOMPARE(window().findChild<QLabel *>(QStringLiteral("Panel1"))->text(),
              QStringLiteral("ファイル名：main.hexを指定しました。"));
     QVERIFY(!QFile::exists(iniPath()));
+}
+
+void WindowTest::realMessageBox()
+{
+    QtUserDialogs dialogs(&window());
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QList<QAbstractButton *> buttons;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        buttons = box->buttons();
+        QCOMPARE(box->standardButton(buttons.value(0)), QMessageBox::Ok);
+        box->accept();
+    });
+    dialogs.information(QStringLiteral("first\r\nsecond"));
+    QCOMPARE(title, QStringLiteral("KitUpdater"));
+    QCOMPARE(text, QStringLiteral("first\r\nsecond"));
+    QCOMPARE(icon, QMessageBox::Information);
+    QCOMPARE(buttons.size(), 1);
+}
+
+void WindowTest::realFileDialog()
+{
+    QTemporaryDir folder;
+    QFile hex(folder.filePath(QStringLiteral("blink.hex")));
+    QVERIFY(hex.open(QIODevice::WriteOnly));
+    hex.close();
+    m_settings->setSetting(QStringLiteral("OPEN_DIR0"), folder.path());
+    QtUserDialogs dialogs(&window());
+    QString title, suffix, nameField;
+    QStringList filters;
+    QString chosenFolder;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        title = dialog->windowTitle();
+        suffix = dialog->defaultSuffix();
+        filters = dialog->nameFilters();
+        chosenFolder = dialog->directory().absolutePath();
+        if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            nameField = field->text();
+        dialog->selectFile(QStringLiteral("blink.hex"));
+        static_cast<QDialog *>(dialog)->accept();  // as the Open button does
+    });
+    const QString chosen = dialogs.openFile(HexFileChoice::request(*m_settings));
+    QCOMPARE(title, QStringLiteral("アップデータを開く"));
+    QCOMPARE(suffix, QStringLiteral("HEX"));
+    QCOMPARE(filters.size(), 2);
+    QVERIFY(filters.at(0).startsWith(QStringLiteral("アップデータファイル")));
+    QVERIFY(filters.at(1).startsWith(QStringLiteral("全てのファイル")));
+    QCOMPARE(chosenFolder, QDir(folder.path()).absolutePath());
+    QCOMPARE(nameField, QStringLiteral("*.HEX"));
+    QCOMPARE(QFileInfo(chosen).canonicalFilePath(), QFileInfo(hex).canonicalFilePath());
 }
 
 QTEST_MAIN(WindowTest)
