@@ -1,0 +1,481 @@
+// The updater window end to end: a real (offscreen) window, a real settings
+// file and the simulated kit on a real pseudo-terminal behind port number 7.
+#include "KitSimulator.h"
+#include "SettingsStore.h"
+#include "UpdaterWindow.h"
+#include "UserDialogs.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+using Frames = QList<QPair<quint16, quint16>>; // word address, high << 8 | low
+
+namespace {
+
+const QString VersionReadStatus = QStringLiteral("ファームウエアバージョンをリードしました。");
+const QString FailedStatus = QStringLiteral("***\u3000アップデート失敗\u3000***");
+const QString PortOpenFailedStatus = QStringLiteral("通信ポートをオープンできませんでした。");
+const QString SetPortMessage = QStringLiteral("ポート番号を設定してください。");
+const QString DoneMessage = QStringLiteral(
+    "\u3000\u3000\u3000 ファームウエアアップデートが完了しました。    \u3000\u3000\u3000\u3000\u3000\u3000\u3000\r\n"
+    "\u3000\u3000\u3000 キットの電源を再投入してください。\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
+const QString TimeoutMessage =
+    QStringLiteral("\u3000\u3000\u3000***\u3000アップデート失敗\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
+const QString VersionTimeoutMessage =
+    QStringLiteral("\u3000\u3000***\u3000コミュニケーション失敗。\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
+
+// The kit's 16-byte answer to 0x3F in these tests.
+const QByteArray KitVersion = QByteArrayLiteral("E2E-KIT Ver2.05 ");
+
+// Boundary words of the write window, an extended address of 0, a record at
+// 0x8000 and a word after the end-of-file record; CR LF line ends.
+const QByteArray BoundaryFile = QByteArrayLiteral(
+    ":020000040000FA\r\n"
+    ":080000000102030405060708D4\r\n"   // words 0-3
+    ":02009E005AA561\r\n"               // word 0x004F
+    ":023DFE001111A1\r\n"               // word 0x1EFF, the last below the gap
+    ":023E000022227C\r\n"               // word 0x1F00, not sent
+    ":023FBE0033339B\r\n"               // word 0x1FDF, not sent
+    ":023FC000444477\r\n"               // word 0x1FE0
+    ":043FFC006666777707\r\n"           // words 0x1FFE (sent) and 0x1FFF (not sent)
+    ":0280000088886E\r\n"               // word 0x4000, not sent
+    ":00000001FF\r\n"
+    ":02013C00EFBE14\r\n");             // word 0x009E, after the end-of-file record
+
+// Lower-case digits, LF line ends, a comment and an empty line.
+const QByteArray LowerCaseFile = QByteArrayLiteral(
+    "; firmware for the e2e test\n"
+    "\n"
+    ":02009e00feca98\n"                // word 0x004F
+    ":023ffc000201c0\n"                // word 0x1FFE
+    ":00000001ff\n");
+
+// Eight words 0x0001-0x0008, value 0x1100 * w.
+const QByteArray EightWordsFile = QByteArrayLiteral(
+    ":020002000011EB\r\n:020004000022D8\r\n:020006000033C5\r\n:020008000044B2\r\n"
+    ":02000A0000559F\r\n:02000C0000668C\r\n:02000E00007779\r\n:02001000008866\r\n:00000001FF\r\n");
+
+Frames eightWords()
+{
+    Frames frames;
+    for (quint16 w = 1; w <= 8; ++w)
+        frames.append({w, quint16(0x1100 * w)});
+    return frames;
+}
+
+QMap<quint16, quint16> memoryOf(const Frames &frames)
+{
+    QMap<quint16, quint16> memory;
+    for (const auto &frame : frames)
+        memory.insert(frame.first, frame.second);
+    return memory;
+}
+
+Frames framesOf(const KitSimulator &kit)
+{
+    Frames frames;
+    for (const KitFrame &frame : kit.frames())
+        frames.append({frame.address, frame.value});
+    return frames;
+}
+
+bool containsJapanese(const QString &text)
+{
+    for (QChar c : text) {
+        if (c.unicode() >= 0x3000 && c.unicode() <= 0x9FFF)
+            return true;
+    }
+    return false;
+}
+
+class FakeDialogs : public UserDialogs {
+public:
+    void information(const QString &text) override { messages << text; }
+    QString openFile(const OpenFileRequest &) override
+    {
+        ++openRequests;
+        return answer;
+    }
+    QStringList messages;
+    int openRequests = 0;
+    QString answer;
+};
+
+// Calls the action every few milliseconds until it returns true or the object dies.
+void repeatUntilDone(QObject *scope, std::function<bool()> action)
+{
+    auto *timer = new QTimer(scope);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+        if (action())
+            timer->stop();
+    });
+    timer->start(5);
+}
+
+} // namespace
+
+class WindowDeviceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void wholeUpdate_data();
+    void wholeUpdate();
+    void versionButton_data();
+    void versionButton();
+    void silentKitDuringUpdate();
+    void clicksDuringUpdateAreIgnored();
+    void closingDuringUpdate();
+    void closingReleasesThePort_data();
+    void closingReleasesThePort();
+    void portProblems_data();
+    void portProblems();
+    void portToolTip_data();
+    void portToolTip();
+
+private:
+    UpdaterWindow &window();
+    template <typename T> T *control(const char *name) { return window().findChild<T *>(QLatin1String(name)); }
+    QString status() { return control<QLabel>("Panel1")->text(); }
+    QString shownVersion() { return control<QPlainTextEdit>("Text_FirmwareVersion")->toPlainText(); }
+    QProgressBar *progressBar() { return control<QProgressBar>("ProgressBar1"); }
+    void chooseFile(const QByteArray &content);
+    void configureKit(const std::function<void(KitSimConfig &)> &change);
+    bool slaveCanBeOpened();
+
+    std::unique_ptr<QTemporaryDir> m_config; // the user's config folder, new for every test
+    std::unique_ptr<QTemporaryDir> m_appDir; // the program's folder and the HEX files
+    std::unique_ptr<KitSimulator> m_kit;
+    std::unique_ptr<SettingsStore> m_settings;
+    FakeDialogs m_dialogs;
+    std::unique_ptr<UpdaterWindow> m_window;
+};
+
+void WindowDeviceTest::init()
+{
+    m_config = std::make_unique<QTemporaryDir>();
+    m_appDir = std::make_unique<QTemporaryDir>();
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config->path());
+    KitSimConfig config;
+    config.versionAnswer = KitVersion;
+    m_kit = std::make_unique<KitSimulator>(config);
+    m_kit->start();
+    // Port 7, last picked in an earlier run, leads to the simulated kit.
+    QVERIFY(QDir().mkpath(m_config->path() + QStringLiteral("/KitUpdater")));
+    QFile ini(m_config->path() + QStringLiteral("/KitUpdater/KitUpdater.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Settings]\nCom=7\n\n[Ports]\n7=" + m_kit->slavePath().toUtf8() + "\n");
+    ini.close();
+    m_settings = std::make_unique<SettingsStore>();
+    m_dialogs = FakeDialogs{};
+}
+
+void WindowDeviceTest::cleanup()
+{
+    m_window.reset();
+    m_settings.reset();
+    m_kit.reset();
+}
+
+UpdaterWindow &WindowDeviceTest::window()
+{
+    if (!m_window) {
+        m_window = std::make_unique<UpdaterWindow>(m_appDir->path() + QLatin1Char('/'), *m_settings, m_dialogs);
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window.get()))
+            qWarning("window not exposed");
+    }
+    return *m_window;
+}
+
+// The user presses OPEN and picks a file with this content.
+void WindowDeviceTest::chooseFile(const QByteArray &content)
+{
+    const QString path = m_appDir->filePath(QStringLiteral("e2e.hex"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    m_dialogs.answer = path;
+    control<QToolButton>("CmdOpen")->click();
+    QCOMPARE(window().hexFileName(), path);
+}
+
+void WindowDeviceTest::configureKit(const std::function<void(KitSimConfig &)> &change)
+{
+    KitSimConfig config = m_kit->config();
+    change(config);
+    m_kit->setConfig(config);
+}
+
+// Another program can take the line only when the window's port is closed.
+bool WindowDeviceTest::slaveCanBeOpened()
+{
+    QSerialPort other(m_kit->slavePath());
+    return other.open(QIODevice::ReadWrite);
+}
+
+void WindowDeviceTest::wholeUpdate_data()
+{
+    QTest::addColumn<QByteArray>("hexText");
+    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<int>("barValue");
+
+    QTest::newRow("boundary words, CR LF")
+        << BoundaryFile
+        << Frames{{0x0000, 0x0201}, {0x0001, 0x0403}, {0x0002, 0x0605}, {0x0003, 0x0807}, {0x004F, 0xA55A},
+                  {0x1EFF, 0x1111}, {0x1FE0, 0x4444}, {0x1FFE, 0x6666}, {0x009E, 0xBEEF}}
+        << 158; // the last word, 0x009E, is 2 steps of 79
+    QTest::newRow("lower case, LF, ends above the bar's range")
+        << LowerCaseFile << Frames{{0x004F, 0xCAFE}, {0x1FFE, 0x0102}}
+        << 0; // 79 first, then 0x1FFE (8190) sends the bar back
+}
+
+void WindowDeviceTest::wholeUpdate()
+{
+    QFETCH(QByteArray, hexText);
+    QFETCH(Frames, frames);
+    QFETCH(int, barValue);
+    chooseFile(hexText);
+
+    control<QToolButton>("CmdUpdate")->click();
+
+    QCOMPARE(framesOf(*m_kit), frames);
+    QCOMPARE(m_kit->memory(), memoryOf(frames));
+    QCOMPARE(m_kit->commandBytes(), QByteArray("\x46\x3F"));
+    QCOMPARE(status(), QStringLiteral("アップデート完了。  0sec"));
+    QCOMPARE(m_dialogs.messages, QStringList{DoneMessage});
+    QCOMPARE(shownVersion(), QString::fromLatin1(KitVersion));
+    QCOMPARE(progressBar()->value(), barValue);
+    QCOMPARE(progressBar()->maximum(), 7936);
+    QVERIFY(progressBar()->isVisible());
+    QVERIFY(!window().commError());
+    QVERIFY(!slaveCanBeOpened()); // the port stays open after an update
+}
+
+void WindowDeviceTest::versionButton_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("statusAfter");
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("16 bytes") << QByteArray("KIT-FW Ver3.10 b") << "KIT-FW Ver3.10 b" << VersionReadStatus
+                              << QStringList();
+    // A little more than a second passes before the box.
+    QTest::newRow("15 bytes: time-out, the earlier version stays")
+        << QByteArray("KIT-FW Ver3.10 ") << QString::fromLatin1(KitVersion) << QString()
+        << QStringList{VersionTimeoutMessage};
+}
+
+void WindowDeviceTest::versionButton()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, shown);
+    QFETCH(QString, statusAfter);
+    QFETCH(QStringList, messages);
+    auto *versionButton = control<QToolButton>("CmdVersion");
+    versionButton->click();
+    QCOMPARE(shownVersion(), QString::fromLatin1(KitVersion));
+    configureKit([&](KitSimConfig &c) { c.versionAnswer = answer; });
+
+    versionButton->click();
+
+    QCOMPARE(shownVersion(), shown);
+    QCOMPARE(status(), statusAfter);
+    QCOMPARE(m_dialogs.messages, messages);
+    QCOMPARE(window().commError(), !messages.isEmpty());
+    QCOMPARE(m_kit->commandBytes(), QByteArray("\x46\x3F\x46\x3F"));
+    QVERIFY(!slaveCanBeOpened()); // the query leaves the port open, answered or not
+}
+
+// The kit answers two words and then stays silent: a real 2-second wait.
+void WindowDeviceTest::silentKitDuringUpdate()
+{
+    configureKit([](KitSimConfig &c) { c.silentAfterFrames = 2; });
+    chooseFile(QByteArrayLiteral(":02009E0011113E\r\n"    // word 0x004F
+                                 ":02013C0022227D\r\n"    // word 0x009E
+                                 ":0201DA003333BD\r\n"    // word 0x00ED, unanswered
+                                 ":020278004444FC\r\n"    // word 0x013C, never sent
+                                 ":00000001FF\r\n"));
+
+    control<QToolButton>("CmdUpdate")->click();
+
+    QCOMPARE(framesOf(*m_kit), (Frames{{0x004F, 0x1111}, {0x009E, 0x2222}, {0x00ED, 0x3333}}));
+    QCOMPARE(m_dialogs.messages, QStringList{TimeoutMessage});
+    QCOMPARE(status(), FailedStatus);
+    QCOMPARE(progressBar()->value(), 0); // it stood at 158 before the time-out
+    QVERIFY(progressBar()->isVisible());
+    QVERIFY(window().commError());
+}
+
+// While the kit answers slowly, the user keeps pressing the three buttons.
+void WindowDeviceTest::clicksDuringUpdateAreIgnored()
+{
+    configureKit([](KitSimConfig &c) { c.frameDelayUs = 20000; });
+    chooseFile(EightWordsFile);
+    QCOMPARE(m_dialogs.openRequests, 1);
+    int clickRounds = 0;
+    QObject scope;
+    repeatUntilDone(&scope, [&] {
+        if (m_kit->frames().isEmpty())
+            return false;
+        if (m_kit->frames().size() >= 8)
+            return true;
+        control<QToolButton>("CmdVersion")->click();
+        control<QToolButton>("CmdUpdate")->click();
+        control<QToolButton>("CmdOpen")->click();
+        ++clickRounds;
+        return false;
+    });
+
+    control<QToolButton>("CmdUpdate")->click();
+
+    QVERIFY2(clickRounds >= 3, qPrintable(QString::number(clickRounds)));
+    QCOMPARE(m_dialogs.openRequests, 1);                       // OPEN showed no dialog
+    QCOMPARE(m_kit->commandBytes(), QByteArray("\x46\x3F"));   // one handshake only
+    QCOMPARE(framesOf(*m_kit), eightWords());                  // in order, none twice
+    QCOMPARE(status(), QStringLiteral("アップデート完了。  0sec"));
+    QCOMPARE(m_dialogs.messages, QStringList{DoneMessage});
+}
+
+// The window is closed while the kit takes its time over the second frame.
+void WindowDeviceTest::closingDuringUpdate()
+{
+    configureKit([](KitSimConfig &c) { c.frameDelayUs = 300000; });
+    chooseFile(EightWordsFile);
+    int framesAtClose = 0;
+    bool heldWhileRunning = false;
+    bool visibleAfterClose = false;
+    QObject scope;
+    repeatUntilDone(&scope, [&] {
+        framesAtClose = int(m_kit->frames().size());
+        if (framesAtClose < 2)
+            return false;
+        heldWhileRunning = !slaveCanBeOpened();
+        window().close();
+        visibleAfterClose = window().isVisible(); // held back until the update has stopped
+        return true;
+    });
+
+    control<QToolButton>("CmdUpdate")->click();
+
+    QVERIFY(heldWhileRunning);
+    QVERIFY(visibleAfterClose);
+    QCOMPARE(framesOf(*m_kit), eightWords().mid(0, framesAtClose)); // no frame after the close
+    QVERIFY(framesAtClose < 8);
+    QCOMPARE(status(), FailedStatus);
+    QVERIFY(m_dialogs.messages.isEmpty()); // stopped, not timed out
+    QVERIFY(!window().isVisible());
+    QVERIFY(slaveCanBeOpened());
+}
+
+void WindowDeviceTest::closingReleasesThePort_data()
+{
+    QTest::addColumn<bool>("withOKButton");
+    QTest::newRow("OKButton") << true;
+    QTest::newRow("the window's close command") << false;
+}
+
+// The version query leaves the port open; closing the window closes it.
+void WindowDeviceTest::closingReleasesThePort()
+{
+    QFETCH(bool, withOKButton);
+    control<QToolButton>("CmdVersion")->click();
+    QCOMPARE(status(), VersionReadStatus);
+    QVERIFY(!slaveCanBeOpened());
+
+    if (withOKButton)
+        control<QPushButton>("OKButton")->click();
+    else
+        window().close();
+
+    QVERIFY(!window().isVisible());
+    QVERIFY(slaveCanBeOpened());
+}
+
+void WindowDeviceTest::portProblems_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("portText");
+    QTest::addColumn<bool>("heldElsewhere");
+    QTest::addColumn<QString>("statusAfter"); // null: a Japanese text of the tool's own wording
+    QTest::addColumn<QStringList>("messages");
+
+    const QString fileChosen = QStringLiteral("ファイル名：e2e.hexを指定しました。");
+    QTest::newRow("UPDATE, held by another program")
+        << "CmdUpdate" << "7" << true << PortOpenFailedStatus << QStringList();
+    QTest::newRow("Version Read, held by another program")
+        << "CmdVersion" << "7" << true << PortOpenFailedStatus << QStringList();
+    QTest::newRow("UPDATE, empty port text") << "CmdUpdate" << "" << false << fileChosen << QStringList{SetPortMessage};
+    QTest::newRow("Version Read, empty port text") << "CmdVersion" << "" << false << "" << QStringList{SetPortMessage};
+    QTest::newRow("UPDATE, port text '?'") << "CmdUpdate" << "?" << false << QString() << QStringList();
+    QTest::newRow("Version Read, port text '?'") << "CmdVersion" << "?" << false << QString() << QStringList();
+}
+
+void WindowDeviceTest::portProblems()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, portText);
+    QFETCH(bool, heldElsewhere);
+    QFETCH(QString, statusAfter);
+    QFETCH(QStringList, messages);
+    chooseFile(EightWordsFile);
+    control<QComboBox>("Combo_ComPort")->setEditText(portText);
+    QSerialPort holder(m_kit->slavePath());
+    if (heldElsewhere)
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+
+    window().findChild<QToolButton *>(button)->click();
+
+    if (statusAfter.isNull())
+        QVERIFY2(containsJapanese(status()), qPrintable(status()));
+    else
+        QCOMPARE(status(), statusAfter);
+    QCOMPARE(m_dialogs.messages, messages);
+    QCOMPARE(m_kit->commandBytes(), QByteArray());
+    QVERIFY(m_kit->frames().isEmpty());
+    QVERIFY(window().isVisible()); // the program runs on
+
+    // Once the line is free and the port text right, the same window works.
+    holder.close();
+    control<QComboBox>("Combo_ComPort")->setEditText(QStringLiteral("7"));
+    control<QToolButton>("CmdVersion")->click();
+    QCOMPARE(status(), VersionReadStatus);
+}
+
+void WindowDeviceTest::portToolTip_data()
+{
+    QTest::addColumn<QString>("portText");
+    QTest::addColumn<QString>("device"); // null: the kit's pseudo-terminal
+    QTest::newRow("mapped 7") << "7" << QString();
+    QTest::newRow("unmapped 3") << "3" << "/dev/ttyS2";
+    QTest::newRow("unmapped 20") << "20" << "/dev/ttyS19";
+}
+
+void WindowDeviceTest::portToolTip()
+{
+    QFETCH(QString, portText);
+    QFETCH(QString, device);
+    auto *portBox = control<QComboBox>("Combo_ComPort");
+    portBox->setEditText(QStringLiteral("1"));
+    portBox->setEditText(portText);
+    QCOMPARE(portBox->toolTip(), device.isNull() ? m_kit->slavePath() : device);
+}
+
+QTEST_MAIN(WindowDeviceTest)
+#include "test_window_device.moc"
