@@ -58,5 +58,5 @@ fi
 kill -TERM "$KITSIM_PID"
 wait "$KITSIM_PID" || true
 KITSIM_PID=
-echo "The simulated kit now holds:"
-"$BUILD/cli/kitupdater-cli" check "$WORK/kit.hex" | sed -n 1p
+words=$("$BUILD/cli/kitupdater-cli" check "$WORK/kit.hex" | sed -n 's/^words to send: //p')
+echo "The simulated kit now holds $words program words."

@@ -6,7 +6,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${KITUPDATER_BUILD:-$ROOT/build}
 
-PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic xvfb xauth)
+PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic xvfb xauth desktop-file-utils)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -25,8 +25,14 @@ install_missing_packages() {
 }
 
 configure_and_build() {
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$BUILD" -j"$(nproc)"
+  mkdir -p "$BUILD"
+  echo "Building in $BUILD (log: $BUILD/build.log)"
+  if ! { cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" &&
+         cmake --build "$BUILD" -j"$(nproc)"; } >"$BUILD/build.log" 2>&1; then
+    tail -n 40 "$BUILD/build.log"
+    echo "Build failed; the whole log is $BUILD/build.log" >&2
+    return 1
+  fi
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
