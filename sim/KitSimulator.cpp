@@ -225,6 +225,7 @@ struct KitSimulator::State {
 
     struct FrameReply {
         QByteArray answer;   // empty: stay silent
+        QByteArray stray;    // written before the delay; only with an answer
         int delayUs = 0;
         bool hangUp = false;
     };
@@ -251,8 +252,10 @@ struct KitSimulator::State {
         FrameReply reply;
         reply.hangUp = config.hangUpAfterFrames >= 0 && count >= config.hangUpAfterFrames;
         const bool silent = config.silentAfterFrames >= 0 && count > config.silentAfterFrames;
-        if (!reply.hangUp && !silent)
+        if (!reply.hangUp && !silent) {
             reply.answer = config.frameAnswer;
+            reply.stray = config.strayBeforeAnswer;
+        }
         reply.delayUs = config.frameDelayUs;
         return reply;
     }
@@ -324,7 +327,7 @@ struct KitSimulator::State {
         }
         if (reply.answer.isEmpty())
             return true;
-        return sleepUs(reply.delayUs) && writeAll(reply.answer);
+        return writeAll(reply.stray) && sleepUs(reply.delayUs) && writeAll(reply.answer);
     }
 
     // Waits for bytes from the host; false when woken instead.

@@ -6,7 +6,8 @@
 //   0x3F           -> config.versionAnswer
 //   0x41 + 4 bytes -> (address high, address low, data high, data low): the
 //                     frame is recorded, the word stored when the address is
-//                     below 0x2000, then config.frameAnswer follows after
+//                     below 0x2000; config.strayBeforeAnswer goes out at once,
+//                     then config.frameAnswer follows after
 //                     config.frameDelayUs microseconds.
 //   anything else  -> ignored.
 // Frames and commands are recorded before their answer is written, so a host
@@ -24,6 +25,9 @@ struct KitSimConfig {
     QByteArray versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  "); // answer to 0x3F (any length)
     QByteArray frameAnswer = QByteArray(1, '\x06');        // answer to every 0x41 frame (one or more bytes)
     int frameDelayUs = 0;                                  // delay before each frame answer, microseconds
+    // Line noise: written as soon as an answered frame has arrived, before its
+    // delay and its answer (never for a silent or hang-up frame). Empty: none.
+    QByteArray strayBeforeAnswer;
     // The two counts below refer to the frames recorded so far (clearRecord()
     // starts the count again).
     int silentAfterFrames = -1;                            // answer only the first N frames; -1: all

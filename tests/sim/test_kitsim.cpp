@@ -165,6 +165,8 @@ private slots:
     void clientCloseAndReopenKeepsTheLine();
     void frameDelayRespected_data();
     void frameDelayRespected();
+    void strayBytesBeforeAnswer_data();
+    void strayBytesBeforeAnswer();
     void hexDump_data();
     void hexDump();
     void hexDumpToUnwritablePathThrows();
@@ -434,6 +436,33 @@ void TestKitSim::frameDelayRespected()
     QCOMPARE(client.exchange(frame(0x0010, 0x0020), 1), QByteArray("\x06", 1));
     QVERIFY2(sinceSend.nsecsElapsed() >= qint64(delayUs) * 1000,
              qPrintable(QString("answered after %1 us").arg(sinceSend.nsecsElapsed() / 1000)));
+}
+
+void TestKitSim::strayBytesBeforeAnswer_data()
+{
+    QTest::addColumn<int>("silentAfterFrames");
+    QTest::addColumn<QByteArray>("expected");
+    // The stray bytes come at once, the answer only after the 300 ms delay.
+    QTest::newRow("answered frame") << -1 << QByteArray("\x15\xFF\x06", 3);
+    QTest::newRow("silent frame: no stray bytes either") << 0 << QByteArray();
+}
+
+void TestKitSim::strayBytesBeforeAnswer()
+{
+    QFETCH(int, silentAfterFrames);
+    QFETCH(QByteArray, expected);
+    KitSimConfig config;
+    config.strayBeforeAnswer = QByteArray("\x15\xFF", 2);
+    config.frameDelayUs = 300000;
+    config.silentAfterFrames = silentAfterFrames;
+    KitSimulator kit(config);
+    kit.start();
+    PtyClient client(kit.slavePath());
+
+    QVERIFY(client.send(frame(0x0010, 0x0020)));
+    QCOMPARE(client.read(2, 150), expected.left(2));
+    QCOMPARE(client.read(1, 1000), expected.mid(2));
+    QCOMPARE(kit.frames().size(), 1);
 }
 
 void TestKitSim::hexDump_data()
