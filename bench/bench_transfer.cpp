@@ -11,6 +11,7 @@
 // Run: build/bench/bench_transfer [--runs N] [--only kitupdater|raw|slow]
 #include "DeviceHost.h"
 #include "KitLink.h"
+#include "HexWriter.h"
 #include "KitSimulator.h"
 #include "MSComm100.h"
 #include "SettingsStore.h"
@@ -106,40 +107,13 @@ QVector<quint16> firstWords(int count)
 // mixed-up address or byte order shows in the kit's memory.
 quint16 valueOf(quint16 wordAddress) { return quint16(wordAddress * 40503u + 0x5A17u); }
 
-QByteArray hexLine(quint16 byteAddress, quint8 type, const QByteArray &data)
-{
-    QByteArray body;
-    body.append(char(data.size()));
-    body.append(char(byteAddress >> 8));
-    body.append(char(byteAddress & 0xFF));
-    body.append(char(type));
-    body.append(data);
-    quint8 sum = 0;
-    for (char byte : body)
-        sum += quint8(byte);
-    body.append(char(quint8(-sum)));
-    return ':' + body.toHex().toUpper() + "\r\n";
-}
-
-// Data records of up to eight consecutive words (low byte first), as a
-// compiler writes them, and the end-of-file record.
+// The image as a compiler writes it, each word with its own value.
 QByteArray hexFileText(const QVector<quint16> &words)
 {
-    QByteArray text;
-    QByteArray data;
-    quint16 firstWord = 0;
-    for (int i = 0; i < words.size(); ++i) {
-        if (data.isEmpty())
-            firstWord = words[i];
-        const quint16 value = valueOf(words[i]);
-        data.append(char(value & 0xFF)).append(char(value >> 8));
-        const bool lastOfRun = i + 1 == words.size() || words[i + 1] != words[i] + 1;
-        if (lastOfRun || data.size() == 16) {
-            text += hexLine(quint16(firstWord * 2), 0x00, data);
-            data.clear();
-        }
-    }
-    return text + ":00000001FF\r\n";
+    QMap<quint16, quint16> image;
+    for (const quint16 w : words)
+        image.insert(w, valueOf(w));
+    return HexWriter::words(image);
 }
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)

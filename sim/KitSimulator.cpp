@@ -1,5 +1,7 @@
 #include "KitSimulator.h"
 
+#include "HexWriter.h"
+
 #include <QFile>
 #include <QtGlobal>
 
@@ -29,7 +31,6 @@ constexpr unsigned char kAskVersion = 0x3F;
 constexpr unsigned char kFrameStart = 0x41;
 constexpr int kFramePayload = 4;            // address high, address low, data high, data low
 constexpr quint32 kMemoryWords = 0x2000;    // 8K program words
-constexpr int kWordsPerHexRecord = 8;
 
 std::runtime_error systemError(const std::string &what)
 {
@@ -93,45 +94,6 @@ private:
     bool inFrame_ = false;
     QByteArray payload_;
 };
-
-QByteArray hexRecord(quint16 byteAddress, quint8 type, const QByteArray &data)
-{
-    QByteArray body;
-    body.append(char(data.size()));
-    body.append(char(byteAddress >> 8));
-    body.append(char(byteAddress & 0xFF));
-    body.append(char(type));
-    body.append(data);
-    quint8 sum = 0;
-    for (char byte : body)
-        sum += quint8(byte);
-    body.append(char(quint8(-sum)));
-    return ':' + body.toHex().toUpper() + "\r\n";
-}
-
-// Data records for contiguous runs of words, at most eight words each.
-QByteArray hexDumpText(const QMap<quint16, quint16> &memory)
-{
-    QByteArray text;
-    QByteArray data;
-    quint32 firstWord = 0;
-    quint32 nextWord = 0;
-    for (auto it = memory.cbegin(); it != memory.cend(); ++it) {
-        const bool recordFull = data.size() == 2 * kWordsPerHexRecord;
-        if (!data.isEmpty() && (it.key() != nextWord || recordFull)) {
-            text += hexRecord(quint16(2 * firstWord), 0x00, data);
-            data.clear();
-        }
-        if (data.isEmpty())
-            firstWord = it.key();
-        data.append(char(it.value() & 0xFF));
-        data.append(char(it.value() >> 8));
-        nextWord = it.key() + 1u;
-    }
-    if (!data.isEmpty())
-        text += hexRecord(quint16(2 * firstWord), 0x00, data);
-    return text + ":00000001FF\r\n";
-}
 
 } // namespace
 
@@ -266,13 +228,17 @@ struct KitSimulator::State {
         return config.hangUpAfterFrames >= 0 && frames.size() >= config.hangUpAfterFrames;
     }
 
+    // Only the kit's side goes: the host sees the hang-up at once. The slave
+    // stays open until stop() or start(), so that the system does not hand the
+    // line's number to another pseudo-terminal while a host may still reopen
+    // the old path (it then fails, rather than reaching someone else's kit).
     void hangUp()
     {
         {
             std::lock_guard<std::mutex> lock(mutex);
             logLocked("hangup");
         }
-        closeLine();
+        closeFd(master);
     }
 
     void threadMain()
@@ -499,7 +465,7 @@ void KitSimulator::clearRecord()
 
 void KitSimulator::writeHexDump(const QString &path) const
 {
-    const QByteArray text = hexDumpText(memory());
+    const QByteArray text = HexWriter::words(memory());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw std::runtime_error("cannot write the HEX dump " + path.toStdString() + ": "

@@ -1,5 +1,7 @@
 // kitupdater-cli as a script uses it: a separate process with its own settings
 // folder, talking to the simulated kit over a real pseudo-terminal.
+#include "ExpectedTexts.h"
+#include "KitFrames.h"
 #include "KitSimulator.h"
 
 #include <QDir>
@@ -10,21 +12,17 @@
 #include <QtTest>
 #include <memory>
 
-using Frames = QList<QPair<quint16, quint16>>; // word address, high << 8 | low
+using namespace Expected;
 
 namespace {
 
-const QString VersionReadStatus = QStringLiteral("ファームウエアバージョンをリードしました。");
-const QString UpdatingStatus = QStringLiteral("アップデート中です。電源は絶対に切らないでください。");
-const QString DoneStatus = QStringLiteral("アップデート完了。  0sec");
-const QString FailedStatus = QStringLiteral("***\u3000アップデート失敗\u3000***");
-const QString PortOpenFailedStatus = QStringLiteral("通信ポートをオープンできませんでした。");
 // Message boxes go to stderr, their CR LF as a plain line end.
-const QString DoneMessage = QStringLiteral(
-    "\u3000\u3000\u3000 ファームウエアアップデートが完了しました。    \u3000\u3000\u3000\u3000\u3000\u3000\u3000\n"
-    "\u3000\u3000\u3000 キットの電源を再投入してください。\u3000\u3000\u3000\u3000\u3000\u3000\u3000\n");
-const QString TimeoutMessage =
-    QStringLiteral("\u3000\u3000\u3000***\u3000アップデート失敗\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\n\u3000\n");
+QString onStderr(const QString &message)
+{
+    return QString(message).replace(QLatin1String("\r\n"), QLatin1String("\n")) + QLatin1Char('\n');
+}
+const QString DoneMessageOnStderr = onStderr(DoneMessage);
+const QString TimeoutMessageOnStderr = onStderr(TimeoutMessage);
 
 const QString KitVersion = QStringLiteral("E2E-KIT Ver2.05 ");
 
@@ -55,21 +53,7 @@ const QByteArray WebPageFile = QByteArrayLiteral("<html><body>Not Found</body></
 
 const QStringList UpdateDoneOutput{KitVersion, VersionReadStatus, UpdatingStatus, DoneStatus};
 
-QMap<quint16, quint16> memoryOf(const Frames &frames)
-{
-    QMap<quint16, quint16> memory;
-    for (const auto &frame : frames)
-        memory.insert(frame.first, frame.second);
-    return memory;
-}
 
-Frames framesOf(const KitSimulator &kit)
-{
-    Frames frames;
-    for (const KitFrame &frame : kit.frames())
-        frames.append({frame.address, frame.value});
-    return frames;
-}
 
 struct Run {
     int exitCode = -1;
@@ -172,20 +156,20 @@ void CliTest::exitStatus_data()
 
     QTest::newRow("update, --port PATH")
         << QStringList{"--port", "{slave}", "update", "{file}"} << QByteArray() << BoundaryFile << -1 << false << 0
-        << UpdateDoneOutput << DoneMessage << handshake << BoundaryFrames;
+        << UpdateDoneOutput << DoneMessageOnStderr << handshake << BoundaryFrames;
     QTest::newRow("update, --port 7 mapped in the settings")
         << QStringList{"--port", "7", "update", "{file}"} << mapped7 << BoundaryFile << -1 << false << 0
-        << UpdateDoneOutput << DoneMessage << handshake << BoundaryFrames;
+        << UpdateDoneOutput << DoneMessageOnStderr << handshake << BoundaryFrames;
     QTest::newRow("update, the port last picked in the window")
         << QStringList{"update", "{file}"} << QByteArray("[Settings]\nCom=7\n\n" + mapped7) << BoundaryFile << -1
-        << false << 0 << UpdateDoneOutput << DoneMessage << handshake << BoundaryFrames;
+        << false << 0 << UpdateDoneOutput << DoneMessageOnStderr << handshake << BoundaryFrames;
     QTest::newRow("version at 57600")
         << QStringList{"--port", "{slave}", "--speed", "57600", "version"} << QByteArray() << QByteArray() << -1
         << false << 0 << QStringList{KitVersion, VersionReadStatus} << QString() << handshake << Frames();
     // A real 2-second wait for the first frame's answer.
     QTest::newRow("silent kit during the update")
         << QStringList{"--port", "{slave}", "update", "{file}"} << QByteArray() << BoundaryFile << 0 << false << 1
-        << QStringList{KitVersion, VersionReadStatus, UpdatingStatus, FailedStatus} << TimeoutMessage << handshake
+        << QStringList{KitVersion, VersionReadStatus, UpdatingStatus, FailedStatus} << TimeoutMessageOnStderr << handshake
         << Frames{{0x0000, 0x0201}};
     QTest::newRow("port held by another program")
         << QStringList{"--port", "7", "update", "{file}"} << mapped7 << BoundaryFile << -1 << true << 1

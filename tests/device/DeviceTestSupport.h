@@ -4,6 +4,7 @@
 
 #include "DeviceHost.h"
 #include "KitLink.h"
+#include "HexWriter.h"
 #include "KitSimulator.h"
 #include "MSComm100.h"
 #include "SettingsStore.h"
@@ -100,25 +101,9 @@ private:
     int m_storeCount = 0;
 };
 
-// One Intel HEX record line with its checksum, upper-case digits, no line end.
-inline QByteArray hexRecord(quint16 address, quint8 type, const QByteArray &data)
-{
-    QByteArray record;
-    record.append(char(data.size()));
-    record.append(char(address >> 8));
-    record.append(char(address & 0xFF));
-    record.append(char(type));
-    record.append(data);
-    quint8 sum = 0;
-    for (char c : record)
-        sum += quint8(c);
-    record.append(char(quint8(0x100 - sum)));
-    return ':' + record.toHex().toUpper();
-}
-
 // A data record holding one program word (low byte first) at word address w.
 inline QByteArray wordRecord(quint16 wordAddress, quint16 value)
 {
     const char bytes[] = {char(value & 0xFF), char(value >> 8)};
-    return hexRecord(quint16(wordAddress * 2), 0x00, QByteArray(bytes, 2));
+    return HexWriter::record(quint16(wordAddress * 2), 0x00, QByteArray(bytes, 2));
 }

@@ -1,4 +1,6 @@
 // Whole updates against the simulated kit: frames, memory, texts, endings.
+#include "ExpectedTexts.h"
+#include "KitFrames.h"
 #include "DeviceTestSupport.h"
 
 #include <QLoggingCategory>
@@ -7,19 +9,10 @@
 
 Q_DECLARE_METATYPE(KitLink::Outcome)
 
-using Frames = QList<QPair<quint16, quint16>>; // word address, high << 8 | low
+
+using namespace Expected;
 
 namespace {
-const QString VersionReadStatus = QStringLiteral("ファームウエアバージョンをリードしました。");
-const QString UpdatingStatus = QStringLiteral("アップデート中です。電源は絶対に切らないでください。");
-const QString FailedStatus = QStringLiteral("***\u3000アップデート失敗\u3000***");
-const QString DoneMessage = QStringLiteral(
-    "\u3000\u3000\u3000 ファームウエアアップデートが完了しました。    \u3000\u3000\u3000\u3000\u3000\u3000\u3000\r\n"
-    "\u3000\u3000\u3000 キットの電源を再投入してください。\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
-const QString TimeoutMessage = QStringLiteral("\u3000\u3000\u3000***\u3000アップデート失敗\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
-const QString VersionTimeoutMessage =
-    QStringLiteral("\u3000\u3000***\u3000コミュニケーション失敗。\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
-const QString SetPortMessage = QStringLiteral("ポート番号を設定してください。");
 
 // Statuses of an update that got as far as the transfer.
 QStringList statusesUpTo(const QString &last)
@@ -27,21 +20,7 @@ QStringList statusesUpTo(const QString &last)
     return {QString(), QString(), VersionReadStatus, UpdatingStatus, last};
 }
 
-Frames framesOf(const KitSimulator &kit)
-{
-    Frames frames;
-    for (const KitFrame &frame : kit.frames())
-        frames.append({frame.address, frame.value});
-    return frames;
-}
 
-QMap<quint16, quint16> memoryOf(const Frames &frames)
-{
-    QMap<quint16, quint16> memory;
-    for (const auto &frame : frames)
-        memory.insert(frame.first, frame.second);
-    return memory;
-}
 
 QVector<ProgressCall> progressOn(const QList<double> &positions)
 {

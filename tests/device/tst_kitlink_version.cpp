@@ -1,4 +1,5 @@
 // Port set-up and the firmware version query against the simulated kit.
+#include "ExpectedTexts.h"
 #include "DeviceTestSupport.h"
 
 #include <QTimer>
@@ -6,12 +7,9 @@
 using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(KitLink::Outcome)
 
+using namespace Expected;
+
 namespace {
-const QString VersionReadStatus = QStringLiteral("ファームウエアバージョンをリードしました。");
-const QString VersionTimeoutMessage =
-    QStringLiteral("\u3000\u3000***\u3000コミュニケーション失敗。\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
-const QString SetPortMessage = QStringLiteral("ポート番号を設定してください。");
-const QString PortOpenFailedStatus = QStringLiteral("通信ポートをオープンできませんでした。");
 } // namespace
 
 class TestKitLinkVersion : public QObject {

@@ -14,6 +14,7 @@
 // KITUPDATER_SOAK_RUNS and KITUPDATER_SOAK_SEED change the number of runs and
 // the seed; a failure names both and the run, so that it can be replayed.
 
+#include "ExpectedTexts.h"
 #include "DeviceTestSupport.h"
 
 #include <QElapsedTimer>
@@ -33,23 +34,14 @@
 #include <string>
 #include <thread>
 
+using namespace Expected;
+
 namespace {
 
 const QString Port = QStringLiteral("7");
 const QStringList Speeds = {QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")};
 
-const QString VersionReadStatus = QStringLiteral("ファームウエアバージョンをリードしました。");
-const QString UpdatingStatus = QStringLiteral("アップデート中です。電源は絶対に切らないでください。");
-const QString FailedStatus = QStringLiteral("***\u3000アップデート失敗\u3000***");
-const QString HandshakeFailedStatus = QStringLiteral("通信エラー");
 const QRegularExpression DoneStatus(QStringLiteral("^アップデート完了。  ([0-9]+)sec$"));
-const QString DoneMessage = QStringLiteral(
-    "\u3000\u3000\u3000 ファームウエアアップデートが完了しました。    \u3000\u3000\u3000\u3000\u3000\u3000\u3000\r\n"
-    "\u3000\u3000\u3000 キットの電源を再投入してください。\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
-const QString TimeoutMessage =
-    QStringLiteral("\u3000\u3000\u3000***\u3000アップデート失敗\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
-const QString VersionTimeoutMessage =
-    QStringLiteral("\u3000\u3000***\u3000コミュニケーション失敗。\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
 const QString KitVersion = QStringLiteral("KIT-FW Ver1.00  ");
 
 constexpr int AnswerLimitUs = 2000000;
@@ -147,7 +139,7 @@ QByteArray dataRecord(const QVector<int> &addresses, const QVector<quint16> &val
         data.append(char(value & 0xFF));   // low byte first in the file
         data.append(char(value >> 8));
     }
-    return hexRecord(quint16(addresses.first() * 2), 0x00, data);
+    return HexWriter::record(quint16(addresses.first() * 2), 0x00, data);
 }
 
 QByteArray linearBase(quint16 base)
@@ -155,7 +147,7 @@ QByteArray linearBase(quint16 base)
     QByteArray data;
     data.append(char(base >> 8));
     data.append(char(base & 0xFF));
-    return hexRecord(0, 0x04, data);
+    return HexWriter::record(0, 0x04, data);
 }
 
 // A few dozen words in records of one to eight words, in random order, with
@@ -531,7 +523,7 @@ QString classify(const RecordingHost &host, Ending &ending)
     if (host.statuses.isEmpty())
         return QStringLiteral("no status at all");
     const QString last = host.statuses.last();
-    if (last == HandshakeFailedStatus) {
+    if (last == CommunicationErrorStatus) {
         ending = Ending::Handshake;
         return QString();
     }

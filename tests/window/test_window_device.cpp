@@ -1,5 +1,7 @@
 // The updater window end to end: a real (offscreen) window, a real settings
 // file and the simulated kit on a real pseudo-terminal behind port number 7.
+#include "ExpectedTexts.h"
+#include "KitFrames.h"
 #include "KitSimulator.h"
 #include "SettingsStore.h"
 #include "UpdaterWindow.h"
@@ -21,21 +23,11 @@
 #include <functional>
 #include <memory>
 
-using Frames = QList<QPair<quint16, quint16>>; // word address, high << 8 | low
+
+using namespace Expected;
 
 namespace {
 
-const QString VersionReadStatus = QStringLiteral("ファームウエアバージョンをリードしました。");
-const QString FailedStatus = QStringLiteral("***\u3000アップデート失敗\u3000***");
-const QString PortOpenFailedStatus = QStringLiteral("通信ポートをオープンできませんでした。");
-const QString SetPortMessage = QStringLiteral("ポート番号を設定してください。");
-const QString DoneMessage = QStringLiteral(
-    "\u3000\u3000\u3000 ファームウエアアップデートが完了しました。    \u3000\u3000\u3000\u3000\u3000\u3000\u3000\r\n"
-    "\u3000\u3000\u3000 キットの電源を再投入してください。\u3000\u3000\u3000\u3000\u3000\u3000\u3000");
-const QString TimeoutMessage =
-    QStringLiteral("\u3000\u3000\u3000***\u3000アップデート失敗\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
-const QString VersionTimeoutMessage =
-    QStringLiteral("\u3000\u3000***\u3000コミュニケーション失敗。\u3000***\u3000\u3000\u3000\u3000\u3000\u3000\r\n\u3000");
 
 // The kit's 16-byte answer to 0x3F in these tests.
 const QByteArray KitVersion = QByteArrayLiteral("E2E-KIT Ver2.05 ");
@@ -76,21 +68,7 @@ Frames eightWords()
     return frames;
 }
 
-QMap<quint16, quint16> memoryOf(const Frames &frames)
-{
-    QMap<quint16, quint16> memory;
-    for (const auto &frame : frames)
-        memory.insert(frame.first, frame.second);
-    return memory;
-}
 
-Frames framesOf(const KitSimulator &kit)
-{
-    Frames frames;
-    for (const KitFrame &frame : kit.frames())
-        frames.append({frame.address, frame.value});
-    return frames;
-}
 
 bool containsJapanese(const QString &text)
 {
