@@ -1,9 +1,26 @@
 #!/usr/bin/env bash
-# The README's test command: installs what is missing, builds, runs every test.
+# The README's test command: installs what is missing, builds, and runs
+#   1. the whole test suite,
+#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+#   3. the HEX reader under libFuzzer for 30 seconds.
+# Any failure, sanitizer report or fuzzer finding fails the run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 install_missing_packages
+PLAIN_BUILD=$BUILD
+SANITIZED_BUILD=${KITUPDATER_SANITIZED_BUILD:-$ROOT/build-sanitize}
+
+echo "== Test suite"
 configure_and_build
 # Tests choose their own platform (offscreen) and private config folders.
-ctest --test-dir "$BUILD" --output-on-failure -j2
+ctest --test-dir "$PLAIN_BUILD" --output-on-failure -j2
+
+echo "== Test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+BUILD=$SANITIZED_BUILD configure_and_build -DKITUPDATER_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$SANITIZED_BUILD" --output-on-failure -j2 -LE nosanitize
+
+echo "== HEX reader under libFuzzer"
+"$ROOT/scripts/fuzz.sh" 30
