@@ -110,6 +110,11 @@ void adviseOnAccess(const QString &devicePath)
     struct stat info {};
     if (devicePath.isEmpty() || ::stat(path.constData(), &info) != 0 || ::access(path.constData(), R_OK | W_OK) == 0)
         return;
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+        err() << "kitupdater-cli: you may not open " << devicePath
+              << "; only its owner may. Ask the administrator for access to it." << Qt::endl;
+        return;
+    }
     const struct group *owner = ::getgrgid(info.st_gid);
     const QString group = owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(info.st_gid);
     err() << "kitupdater-cli: you may not open " << devicePath << "; it belongs to the group '" << group
