@@ -23,29 +23,11 @@
 #include <functional>
 #include <memory>
 
-
 using namespace Expected;
 
 namespace {
 
-
-// The kit's 16-byte answer to 0x3F in these tests.
-const QByteArray KitVersion = QByteArrayLiteral("E2E-KIT Ver2.05 ");
-
-// Boundary words of the write window, an extended address of 0, a record at
-// 0x8000 and a word after the end-of-file record; CR LF line ends.
-const QByteArray BoundaryFile = QByteArrayLiteral(
-    ":020000040000FA\r\n"
-    ":080000000102030405060708D4\r\n"   // words 0-3
-    ":02009E005AA561\r\n"               // word 0x004F
-    ":023DFE001111A1\r\n"               // word 0x1EFF, the last below the gap
-    ":023E000022227C\r\n"               // word 0x1F00, not sent
-    ":023FBE0033339B\r\n"               // word 0x1FDF, not sent
-    ":023FC000444477\r\n"               // word 0x1FE0
-    ":043FFC006666777707\r\n"           // words 0x1FFE (sent) and 0x1FFF (not sent)
-    ":0280000088886E\r\n"               // word 0x4000, not sent
-    ":00000001FF\r\n"
-    ":02013C00EFBE14\r\n");             // word 0x009E, after the end-of-file record
+const QByteArray KitVersion = BoundaryKitVersion;
 
 // Lower-case digits, LF line ends, a comment and an empty line.
 const QByteArray LowerCaseFile = QByteArrayLiteral(
@@ -214,9 +196,7 @@ void WindowDeviceTest::wholeUpdate_data()
     QTest::addColumn<int>("barValue");
 
     QTest::newRow("boundary words, CR LF")
-        << BoundaryFile
-        << Frames{{0x0000, 0x0201}, {0x0001, 0x0403}, {0x0002, 0x0605}, {0x0003, 0x0807}, {0x004F, 0xA55A},
-                  {0x1EFF, 0x1111}, {0x1FE0, 0x4444}, {0x1FFE, 0x6666}, {0x009E, 0xBEEF}}
+        << BoundaryFile << BoundaryFrames
         << 158; // the last word, 0x009E, is 2 steps of 79
     QTest::newRow("lower case, LF, ends above the bar's range")
         << LowerCaseFile << Frames{{0x004F, 0xCAFE}, {0x1FFE, 0x0102}}
