@@ -137,6 +137,21 @@ int checkFile(const QString &path)
     }
 }
 
+// The port number the tool reaches a device by: a mapping in the settings
+// first, then the number the device has without one (1 to 20); "-" for none.
+QString portNumberOf(const QString &device, const SettingsStore &settings)
+{
+    for (const QString &number : settings.mappedPortNumbers()) {
+        if (settings.mappedPort(number.toInt()) == device)
+            return number;
+    }
+    for (int number = 1; number <= 20; ++number) {
+        if (devicePathForPort(number, settings) == device)
+            return QString::number(number);
+    }
+    return QStringLiteral("-");
+}
+
 int listPorts(const SettingsStore &settings)
 {
     QStringList numbers = settings.mappedPortNumbers();
@@ -144,7 +159,7 @@ int listPorts(const SettingsStore &settings)
     for (const QString &number : numbers)
         out() << number << "\t" << settings.mappedPort(number.toInt()) << "\t(mapped in " << settings.fileName() << ")\n";
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        out() << "-\t" << info.systemLocation();
+        out() << portNumberOf(info.systemLocation(), settings) << "\t" << info.systemLocation();
         if (info.hasVendorIdentifier() && info.hasProductIdentifier())
             out() << QStringLiteral("\tUSB %1:%2").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                          .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
