@@ -206,9 +206,11 @@ struct KitSimulator::State {
         frames.append(frame);
         if (frame.address < kMemoryWords)
             memory.insert(frame.address, frame.value);
-        char event[32];
-        std::snprintf(event, sizeof event, "A %04X %04X", frame.address, frame.value);
-        logLocked(event);
+        if (log) { // formatting costs as much as the rest of a frame: only for a log
+            char event[32];
+            std::snprintf(event, sizeof event, "A %04X %04X", frame.address, frame.value);
+            logLocked(event);
+        }
 
         const int count = frames.size();
         FrameReply reply;
