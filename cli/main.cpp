@@ -177,10 +177,12 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kitupdater-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KITUPDATER_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("Port number (mapped in the settings) or device path; "
                                                        "default: the port last picked in the window."),
@@ -194,6 +196,10 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("help"))) {
         out() << parser.helpText();
         out().flush();
+        return Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        out() << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
         return Success;
     }
 

@@ -89,6 +89,7 @@ void addOptions(QCommandLineParser &parser)
         "A simulated kit on a pseudo-terminal. Prints the slave device path, "
         "then answers the host until SIGINT or SIGTERM.");
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {"version-text", "Answer to 0x3F (default \"KIT-FW Ver1.00  \").", "TEXT"},
         {"answer-f", "Hex bytes answered to 0x46 (default: no answer).", "HEX"},
@@ -167,6 +168,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("kitsim");
+    QCoreApplication::setApplicationVersion(KITUPDATER_VERSION);
     try {
         return run(app);
     } catch (const std::exception &error) {
