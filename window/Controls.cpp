@@ -1,6 +1,11 @@
 #include "Controls.h"
 
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QToolButton>
 #include <QTime>
 #include <QTimer>
 #include <cmath>
@@ -21,7 +26,99 @@ QLabel *sunkenPanel(QWidget *parent)
     panel->setTextFormat(Qt::PlainText);
     return panel;
 }
+// Where the MS fonts are missing, IPA P-Gothic stands in at the same size.
+QFont gothicFont(double points, const QStringList &preferred)
+{
+    QFont font;
+    font.setFamilies(preferred + QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック")});
+    font.setPointSizeF(points);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+// Qt takes Enter in an editable combo box as a pick of the matching list
+// entry; here only a pick from the list is one, so Enter stays with the text.
+class EnterIsTyping : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
+
+QFont userInterfaceFont() { return gothicFont(9, {QStringLiteral("MS UI Gothic"), QStringLiteral("ＭＳ Ｐゴシック")}); }
+QFont msPGothic(double points) { return gothicFont(points, {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic")}); }
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QComboBox *makeCombo(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
+    combo->setGeometry(geometry);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->lineEdit()->installEventFilter(new EnterIsTyping(combo));
+    combo->setEditText(QStringLiteral("?"));
+    return combo;
+}
+
+QIcon picture(const QString &name, bool hasSmall)
+{
+    QIcon icon(QStringLiteral(":/pictures/%1.xpm").arg(name));
+    if (hasSmall)
+        icon.addFile(QStringLiteral(":/pictures/%1-16.xpm").arg(name), QSize(16, 16));
+    return icon;
+}
+
+QToolButton *makePictureButton(QWidget *parent, const char *name, const QString &caption, const QIcon &picture,
+                               const QRect &geometry)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setText(caption);
+    button->setIcon(picture);
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QPlainTextEdit *makeTextBox(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *box = new QPlainTextEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setGeometry(geometry);
+    box->setReadOnly(true);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->setFocusPolicy(Qt::StrongFocus);
+    box->setTabChangesFocus(true);
+    box->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    box->setFont(msPGothic(12));
+    // The classic scheme's colour of active window borders: a light grey.
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, QColor(212, 208, 200));
+    box->setPalette(palette);
+    return box;
+}
 
 QRect twipsRect(int left, int top, int width, int height)
 {

@@ -7,11 +7,29 @@
 #include <QPointF>
 #include <QWidget>
 
+class QComboBox;
+class QIcon;
+class QPlainTextEdit;
 class QTimer;
+class QToolButton;
 
 // Twips: 1/1440 inch; 15 of them make one pixel at 96 dots per inch.
 constexpr double TwipsPerPixel = 15.0;
 QRect twipsRect(int left, int top, int width, int height);
+
+// Fonts: the platform's Japanese user-interface font, and "ＭＳ Ｐゴシック"
+// (or the nearest Gothic) at the given size.
+QFont userInterfaceFont();
+QFont msPGothic(double points);
+
+// The window's controls, each placed by its geometry in pixels.
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry);
+QComboBox *makeCombo(QWidget *parent, const char *name, const QRect &geometry);
+QToolButton *makePictureButton(QWidget *parent, const char *name, const QString &caption, const QIcon &picture,
+                               const QRect &geometry);
+QPlainTextEdit *makeTextBox(QWidget *parent, const char *name, const QRect &geometry);
+// A picture of the window's resources: name.xpm, with name-16.xpm as its small form.
+QIcon picture(const QString &name, bool hasSmall);
 
 // A one-pixel solid line between two points given in twips.
 class SeparatorLine : public QWidget {
