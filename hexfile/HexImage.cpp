@@ -313,11 +313,6 @@ QString HexFileError::describe() const
 
 namespace HexFile {
 
-bool inWriteWindow(quint32 wordAddress)
-{
-    return wordAddress < 0x1F00 || (wordAddress >= 0x1FE0 && wordAddress <= 0x1FFE);
-}
-
 HexImage parse(const QByteArray &content)
 {
     QByteArrayView text(content);

@@ -42,12 +42,6 @@ namespace HexFile {
 // Largest file that is read at all.
 constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
 
-// The kit's write window: 0x0000-0x1EFF and 0x1FE0-0x1FFE.
-bool inWriteWindow(quint32 wordAddress);
-
-// True when the word is to be sent to the kit: under no extended base and in the window.
-inline bool isSent(const HexWord &word) { return word.inKitMemory && inWriteWindow(word.address); }
-
 // Parses and checks the bytes of a whole file. A file without an end-of-file
 // record is refused: it may have been cut short. Throws HexFileError.
 HexImage parse(const QByteArray &content);

@@ -59,10 +59,6 @@ private slots:
     void refusedFile_data();
     void refusedFile();
     void truncatedFileIsReadOrRefused();
-    void writeWindow_data();
-    void writeWindow();
-    void sentWords_data();
-    void sentWords();
 
     void readsFileFromDisk();
     void readsNameThatIsNotUtf8();
@@ -243,58 +239,6 @@ void TestHexImage::truncatedFileIsReadOrRefused()
     // Only cuts after the whole end-of-file record are good: without a line end,
     // with its CR, and with its CR LF.
     QCOMPARE(accepted, 3);
-}
-
-void TestHexImage::writeWindow_data()
-{
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<bool>("inWindow");
-
-    QTest::newRow("0x0000") << quint32(0x0000) << true;
-    QTest::newRow("0x1EFF") << quint32(0x1EFF) << true;
-    QTest::newRow("0x1F00") << quint32(0x1F00) << false;
-    QTest::newRow("0x1F80") << quint32(0x1F80) << false;
-    QTest::newRow("0x1FDF") << quint32(0x1FDF) << false;
-    QTest::newRow("0x1FE0") << quint32(0x1FE0) << true;
-    QTest::newRow("0x1FFE") << quint32(0x1FFE) << true;
-    QTest::newRow("0x1FFF") << quint32(0x1FFF) << false;
-    QTest::newRow("0x2000") << quint32(0x2000) << false;
-    QTest::newRow("0x4000") << quint32(0x4000) << false;
-    QTest::newRow("0x11EFF") << quint32(0x11EFF) << false;
-    QTest::newRow("0xFFFFFFFF") << quint32(0xFFFFFFFF) << false;
-}
-
-void TestHexImage::writeWindow()
-{
-    QFETCH(quint32, address);
-    QFETCH(bool, inWindow);
-    QCOMPARE(HexFile::inWriteWindow(address), inWindow);
-}
-
-void TestHexImage::sentWords_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QStringList>("sent");
-
-    QTest::newRow("both window parts, gap and top left out")
-        << QByteArray(":043DFC0001020304B9\n:043FBE0005060708E5\n:043FFC00090A0B0C97\n") + End
-        << QStringList{"0x1efe hi 02 lo 01 kit", "0x1eff hi 04 lo 03 kit",
-                       "0x1fe0 hi 08 lo 07 kit", "0x1ffe hi 0a lo 09 kit"};
-    QTest::newRow("non-zero base is never sent")
-        << QByteArray(":020000040001F9\n:0400100034127856D8\n") + End << QStringList{};
-}
-
-void TestHexImage::sentWords()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QStringList, sent);
-
-    Words sentWords;
-    for (const HexWord &w : HexFile::parse(content).words) {
-        if (HexFile::isSent(w))
-            sentWords << w;
-    }
-    QCOMPARE(describe(sentWords), sent);
 }
 
 QString TestHexImage::writeFile(const QString &name, const QByteArray &content)
