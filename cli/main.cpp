@@ -3,12 +3,13 @@
 #include "HexImage.h"
 #include "KitLink.h"
 #include "MSComm100.h"
-#include "PortMap.h"
+#include "PortCommands.h"
+#include "SerialAdapters.h"
 #include "SettingsStore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSerialPortInfo>
+#include <QMap>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -30,9 +31,13 @@ const char *const Description =
     "  version        read the kit's firmware version\n"
     "  update FILE    write FILE into the kit\n"
     "  check FILE     read and check FILE as an update would; nothing is sent\n"
-    "  ports          the port numbers mapped in the settings and the serial devices found\n"
+    "  ports          every port number with its device, USB details and whether you may\n"
+    "                 open it (ok, busy, permission denied, missing); --json for scripts\n"
+    "  map N DEVICE   make port number N (1 to 20) stand for DEVICE\n"
+    "  unmap N        remove the mapping of port number N\n"
     "\n"
-    "Exit status: 0 success, 1 port or device failure, 2 usage error, 3 file rejected.";
+    "Exit status: 0 success, 1 port or device failure (map, unmap: settings not written),\n"
+    "2 usage error, 3 file rejected.";
 
 QTextStream &out()
 {
@@ -137,40 +142,6 @@ int checkFile(const QString &path)
     }
 }
 
-// The port number the tool reaches a device by: a mapping in the settings
-// first, then the number the device has without one (1 to 20); "-" for none.
-QString portNumberOf(const QString &device, const SettingsStore &settings)
-{
-    for (const QString &number : settings.mappedPortNumbers()) {
-        if (settings.mappedPort(number.toInt()) == device)
-            return number;
-    }
-    for (int number = 1; number <= 20; ++number) {
-        if (devicePathForPort(number, settings) == device)
-            return QString::number(number);
-    }
-    return QStringLiteral("-");
-}
-
-int listPorts(const SettingsStore &settings)
-{
-    QStringList numbers = settings.mappedPortNumbers();
-    std::sort(numbers.begin(), numbers.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
-    for (const QString &number : numbers)
-        out() << number << "\t" << settings.mappedPort(number.toInt()) << "\t(mapped in " << settings.fileName() << ")\n";
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        out() << portNumberOf(info.systemLocation(), settings) << "\t" << info.systemLocation();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            out() << QStringLiteral("\tUSB %1:%2").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        if (!info.description().isEmpty())
-            out() << "\t" << info.description();
-        out() << "\n";
-    }
-    out().flush();
-    return Success;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -189,8 +160,10 @@ int main(int argc, char *argv[])
                                         QStringLiteral("N|PATH"));
     const QCommandLineOption speedOption(QStringLiteral("speed"), QStringLiteral("9600 (default), 19200 or 57600."),
                                          QStringLiteral("BPS"), QStringLiteral("9600"));
-    parser.addOptions({portOption, speedOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("version, update FILE, check FILE or ports"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("ports: one JSON document on stdout."));
+    parser.addOptions({portOption, speedOption, jsonOption});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("version, update FILE, check FILE, ports, map N DEVICE or unmap N"));
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -205,14 +178,22 @@ int main(int argc, char *argv[])
 
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
-    const bool takesFile = command == QLatin1String("update") || command == QLatin1String("check");
-    const bool known = takesFile || command == QLatin1String("version") || command == QLatin1String("ports");
-    if (!known)
+    // Each command and the words it takes after its name.
+    const QMap<QString, QString> commandWords{{QStringLiteral("version"), QString()},
+                                              {QStringLiteral("update"), QStringLiteral("FILE")},
+                                              {QStringLiteral("check"), QStringLiteral("FILE")},
+                                              {QStringLiteral("ports"), QString()},
+                                              {QStringLiteral("map"), QStringLiteral("N DEVICE")},
+                                              {QStringLiteral("unmap"), QStringLiteral("N")}};
+    if (!commandWords.contains(command))
         return usageError(command.isEmpty() ? QStringLiteral("no command given")
                                             : QStringLiteral("unknown command '%1'").arg(command));
-    if (args.size() != (takesFile ? 2 : 1))
-        return usageError(takesFile ? QStringLiteral("'%1' takes one FILE").arg(command)
-                                    : QStringLiteral("'%1' takes no argument").arg(command));
+    const QString words = commandWords.value(command);
+    if (args.size() - 1 != words.split(QLatin1Char(' '), Qt::SkipEmptyParts).size())
+        return usageError(words.isEmpty() ? QStringLiteral("'%1' takes no argument").arg(command)
+                                          : QStringLiteral("'%1' takes %2").arg(command, words));
+    if (parser.isSet(jsonOption) && command != QLatin1String("ports"))
+        return usageError(QStringLiteral("--json goes with 'ports'"));
     const std::optional<QString> speed = speedText(parser.value(speedOption));
     if (!speed)
         return usageError(QStringLiteral("speed must be 9600, 19200 or 57600"));
@@ -221,8 +202,14 @@ int main(int argc, char *argv[])
         return checkFile(args.at(1));
 
     SettingsStore userSettings;
-    if (command == QLatin1String("ports"))
-        return listPorts(userSettings);
+    if (command == QLatin1String("ports")) {
+        PortNumbering numbering(userSettings); // numbers an adapter seen for the first time
+        return listPorts(numbering, out(), parser.isSet(jsonOption));
+    }
+    if (command == QLatin1String("map"))
+        return mapPort(userSettings, args.at(1), args.at(2), out(), err());
+    if (command == QLatin1String("unmap"))
+        return unmapPort(userSettings, args.at(1), out(), err());
 
     // A device path is reached through a private mapping; the user's settings stay as they are.
     QString portText = parser.isSet(portOption) ? parser.value(portOption)
