@@ -5,6 +5,7 @@
 #include "KitLink.h"
 #include "MSComm100.h"
 #include "PortMap.h"
+#include "SerialAdapters.h"
 #include "SettingsStore.h"
 #include "Texts.h"
 #include "UserDialogs.h"
@@ -41,7 +42,8 @@ UpdaterWindow::UpdaterWindow(const QString &appDir, SettingsStore &settings, Use
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint),
       m_appDir(appDir), m_settings(settings), m_dialogs(dialogs), m_comm(std::make_unique<MSComm100>(settings)),
-      m_link(std::make_unique<KitLink>(*m_comm, static_cast<DeviceHost &>(*this)))
+      m_link(std::make_unique<KitLink>(*m_comm, static_cast<DeviceHost &>(*this))),
+      m_ports(std::make_unique<PortNumbering>(settings))
 {
     registerPictures();
     setObjectName(QStringLiteral("UpdaterWindow"));
@@ -132,6 +134,8 @@ void UpdaterWindow::Form_Load()
     emptyLogFile();
     for (int port = 1; port <= 20; ++port)
         m_comboComPort->addItem(QString::number(port));
+    // An adapter plugged in now gets its number (and the entries their tooltips) at once.
+    connect(m_ports.get(), &PortNumbering::changed, this, &UpdaterWindow::updatePortToolTip);
     m_comboComPort->setEditText(m_settings.setting(ComKey, QStringLiteral("?")));
     m_comboSpeed->addItems({QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")});
     m_comboSpeed->setEditText(QStringLiteral("9600"));
@@ -147,10 +151,16 @@ void UpdaterWindow::emptyLogFile()
         log.write("\r\n");
 }
 
+// Each entry of the port list names its device, and so does the box for its text.
 void UpdaterWindow::updatePortToolTip()
 {
-    const std::optional<int> number = parsePortNumber(m_comboComPort->currentText());
-    m_comboComPort->setToolTip(number ? devicePathForPort(*number, m_settings) : QString());
+    const auto describe = [this](const QString &portText) {
+        const std::optional<int> number = parsePortNumber(portText);
+        return number ? m_ports->describe(*number) : QString();
+    };
+    for (int entry = 0; entry < m_comboComPort->count(); ++entry)
+        m_comboComPort->setItemData(entry, describe(m_comboComPort->itemText(entry)), Qt::ToolTipRole);
+    m_comboComPort->setToolTip(describe(m_comboComPort->currentText()));
 }
 
 void UpdaterWindow::OKButton_Click() { close(); }
