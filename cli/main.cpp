@@ -5,7 +5,8 @@
 #include "KitCommands.h"
 #include "KitLink.h"
 #include "KitProfile.h"
-#include "PortMap.h"
+#include "PortCommands.h"
+#include "SerialAdapters.h"
 #include "SettingsStore.h"
 #include "UpdateHistory.h"
 
@@ -16,7 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QSerialPortInfo>
+#include <QTextStream>
 #include <new>
 #include <optional>
 
@@ -30,7 +31,7 @@ const char *const Description =
     "  update FILE    write FILE into the kit (into every kit given with --port)\n"
     "  station FILE   write FILE into every kit whose USB adapter is plugged in, once each, until Ctrl+C\n"
     "  check FILE     read and check FILE as an update would; nothing is sent\n"
-    "  ports          the port numbers and the serial devices they stand for\n"
+    "  ports          every port number with its device, USB adapter and whether you may open it\n"
     "  map N DEVICE   make port number N stand for DEVICE\n"
     "  unmap N        remove the mapping of port number N\n"
     "  history        the last updates (-n N: how many)\n"
@@ -137,39 +138,16 @@ int showHistory(Console &console, const QString &countText)
     return Success;
 }
 
-// The port number the tool reaches a device by: a mapping in the settings
-// first, then the number the device has without one (1 to 20); "-" for none.
-QString portNumberOf(const QString &device, const SettingsStore &settings)
+int runPortCommand(const QString &name, const QStringList &args, SettingsStore &settings, bool json)
 {
-    for (const QString &number : settings.mappedPortNumbers()) {
-        if (settings.mappedPort(number.toInt()) == device)
-            return number;
-    }
-    for (int number = StandardKit.firstPortNumber; number <= StandardKit.lastPortNumber; ++number) {
-        if (devicePathForPort(number, settings) == device)
-            return QString::number(number);
-    }
-    return QStringLiteral("-");
-}
-
-int listPorts(Console &console, const SettingsStore &settings)
-{
-    QStringList numbers = settings.mappedPortNumbers();
-    std::sort(numbers.begin(), numbers.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
-    for (const QString &number : numbers)
-        console.result(QStringLiteral("%1\t%2\t(mapped in %3)")
-                           .arg(number, settings.mappedPort(number.toInt()), settings.fileName()));
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        QString line = portNumberOf(info.systemLocation(), settings) + QLatin1Char('\t') + info.systemLocation();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            line += QStringLiteral("\tUSB %1:%2")
-                        .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                        .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        if (!info.description().isEmpty())
-            line += QLatin1Char('\t') + info.description();
-        console.result(line);
-    }
-    return Success;
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (name == QLatin1String("map"))
+        return mapPort(settings, args.at(1), args.at(2), out, err);
+    if (name == QLatin1String("unmap"))
+        return unmapPort(settings, args.at(1), out, err);
+    PortNumbering ports(settings);
+    return listPorts(ports, out, json);
 }
 
 // Qt's usage line names the program by the path it was started with.
@@ -261,8 +239,8 @@ int main(int argc, char *argv[])
         return showHistory(console, parser.value(entriesOption));
 
     SettingsStore settings;
-    if (name == QLatin1String("ports"))
-        return listPorts(console, settings);
+    if (name == QLatin1String("ports") || name == QLatin1String("map") || name == QLatin1String("unmap"))
+        return runPortCommand(name, args, settings, console.json());
 
     StopSignals stopSignals;
     const KitCommandContext context{console, settings, stopSignals};

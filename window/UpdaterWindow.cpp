@@ -8,6 +8,7 @@
 #include "MSComm100.h"
 #include "PortMap.h"
 #include "QtSerialLine.h"
+#include "SerialAdapters.h"
 #include "SettingsStore.h"
 #include "Texts.h"
 #include "UpdateHistory.h"
@@ -48,7 +49,8 @@ UpdaterWindow::UpdaterWindow(const QString &appDir, SettingsStore &settings, Use
                           | Qt::WindowCloseButtonHint),
       m_appDir(appDir), m_settings(settings), m_dialogs(dialogs),
       m_comm(std::make_unique<MSComm100>(std::make_unique<QtSerialLine>())),
-      m_link(std::make_unique<KitLink>(*m_comm, StandardKit, static_cast<LinkReports &>(*this)))
+      m_link(std::make_unique<KitLink>(*m_comm, StandardKit, static_cast<LinkReports &>(*this))),
+      m_ports(std::make_unique<PortNumbering>(settings))
 {
     registerPictures();
     setObjectName(QStringLiteral("UpdaterWindow"));
@@ -139,6 +141,8 @@ void UpdaterWindow::Form_Load()
     emptyLogFile();
     for (int port = 1; port <= 20; ++port)
         m_comboComPort->addItem(QString::number(port));
+    // An adapter plugged in now gets its number (and the entries their tooltips) at once.
+    connect(m_ports.get(), &PortNumbering::changed, this, &UpdaterWindow::updatePortToolTip);
     m_comboComPort->setEditText(m_settings.setting(ComKey, QStringLiteral("?")));
     m_comboSpeed->addItems({QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")});
     m_comboSpeed->setEditText(QStringLiteral("9600"));
@@ -154,10 +158,16 @@ void UpdaterWindow::emptyLogFile()
         log.write("\r\n");
 }
 
+// Each entry of the port list names its device, and so does the box for its text.
 void UpdaterWindow::updatePortToolTip()
 {
-    const std::optional<int> number = parsePortNumber(m_comboComPort->currentText());
-    m_comboComPort->setToolTip(number ? devicePathForPort(*number, m_settings) : QString());
+    const auto describe = [this](const QString &portText) {
+        const std::optional<int> number = parsePortNumber(portText);
+        return number ? m_ports->describe(*number) : QString();
+    };
+    for (int entry = 0; entry < m_comboComPort->count(); ++entry)
+        m_comboComPort->setItemData(entry, describe(m_comboComPort->itemText(entry)), Qt::ToolTipRole);
+    m_comboComPort->setToolTip(describe(m_comboComPort->currentText()));
 }
 
 void UpdaterWindow::OKButton_Click() { close(); }
@@ -183,7 +193,7 @@ std::optional<PortChoice> UpdaterWindow::Com_Initialize()
         failureDetail(QStringLiteral("\"%1\" is not a port number").arg(portText));
         return std::nullopt;
     }
-    const QString device = devicePathForPort(*number, m_settings);
+    const QString device = m_ports->devicePath(*number);
     if (device.isEmpty()) {
         msgCmt(Texts::PortRefused);
         failureDetail(QStringLiteral("port number %1 names no serial device").arg(*number));

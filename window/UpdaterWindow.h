@@ -13,6 +13,7 @@ class KitLink;
 class MSComm100;
 struct HexImage;
 struct PortChoice;
+class PortNumbering;
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -85,6 +86,7 @@ private:
     UserDialogs &m_dialogs;
     std::unique_ptr<MSComm100> m_comm;
     std::unique_ptr<KitLink> m_link;
+    std::unique_ptr<PortNumbering> m_ports;
 
     QString m_hexFileName;
     ProgressState m_progress;
