@@ -243,7 +243,8 @@ int main(int argc, char *argv[])
         return runPortCommand(name, args, settings, console.json());
 
     StopSignals stopSignals;
-    const KitCommandContext context{console, settings, stopSignals};
+    PortNumbering ports(settings);
+    const KitCommandContext context{console, settings, ports, stopSignals};
     const PortRequest request{parser.values(portOption), *speed};
     if (name == QLatin1String("version"))
         return runVersion(context, request);

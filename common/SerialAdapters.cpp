@@ -127,7 +127,7 @@ QList<int> PortNumbering::listedUnmappedNumbers() const
 
 QString PortNumbering::devicePath(int number) const { return devicePathForPort(number, m_settings); }
 
-SerialPortEntry PortNumbering::entryFor(const QString &path) const
+SerialPortEntry PortNumbering::entryOf(const QString &path) const
 {
     SerialPortEntry entry;
     entry.path = path;
@@ -155,7 +155,7 @@ SerialPortEntry PortNumbering::entryFor(const QString &path) const
 
 SerialPortEntry PortNumbering::entry(int number) const
 {
-    SerialPortEntry entry = entryFor(devicePath(number));
+    SerialPortEntry entry = entryOf(devicePath(number));
     entry.number = number;
     return entry;
 }
@@ -179,7 +179,7 @@ QList<SerialPortEntry> PortNumbering::entries() const
         all.append(entry(number));
     for (const QString &link : m_links) {
         if (!numberMappedTo(link))
-            all.append(entryFor(link));
+            all.append(entryOf(link));
     }
     return all;
 }

@@ -53,6 +53,10 @@ public:
     // device now (or "not connected"); any other port's device path.
     QString describe(int number) const;
     SerialPortEntry entry(int number) const;
+    // What a device path (a by-id link, a device node) leads to now.
+    SerialPortEntry entryOf(const QString &path) const;
+    // The adapters' links in the folder at the last scan.
+    QStringList links() const { return m_links; }
     // Every number that names a device (mapped, or a /dev/ttyS port that the
     // serial layer lists), ascending, then the adapters without a number.
     QList<SerialPortEntry> entries() const;
@@ -65,7 +69,6 @@ private:
     void giveNumber(const QString &link);
     std::optional<int> numberMappedTo(const QString &path) const;
     QList<int> listedUnmappedNumbers() const;
-    SerialPortEntry entryFor(const QString &path) const;
 
     SettingsStore &m_settings;
     QString m_folder;

@@ -331,6 +331,7 @@ void UpdaterWindow::recordInHistory(const LinkResult &result)
     record.program = QStringLiteral("kitupdater");
     record.port = m_updatePortText;
     record.device = result.devicePath;
+    record.serial = m_ports->entryOf(result.devicePath).serialNumber;
     record.kitVersion = result.kitVersion;
     record.file = QFileInfo(m_updateFile).absoluteFilePath();
     record.sha256 = m_updateSha256;

@@ -100,6 +100,7 @@ private slots:
     void versionButton();
     void silentKitDuringUpdate();
     void clicksDuringUpdateAreIgnored();
+    void closingDuringUpdate_data();
     void closingDuringUpdate();
     void closingReleasesThePort_data();
     void closingReleasesThePort();
@@ -322,10 +323,25 @@ void WindowDeviceTest::clicksDuringUpdateAreIgnored()
     QCOMPARE(m_dialogs.messages, QStringList{DoneMessage});
 }
 
-// The window is closed while the kit takes its time over the second frame.
+void WindowDeviceTest::closingDuringUpdate_data()
+{
+    QTest::addColumn<int>("frameDelayUs");
+    QTest::addColumn<int>("silentAfterFrames");
+    QTest::newRow("the kit takes its time") << 300000 << -1;
+    // The close must cut the 2-second wait, not sit it out into the time-out ending.
+    QTest::newRow("the kit has gone silent") << 0 << 1;
+}
+
+// The window is closed while the kit takes its time over the second frame, or
+// does not answer it at all.
 void WindowDeviceTest::closingDuringUpdate()
 {
-    configureKit([](KitSimConfig &c) { c.frameDelayUs = 300000; });
+    QFETCH(int, frameDelayUs);
+    QFETCH(int, silentAfterFrames);
+    configureKit([&](KitSimConfig &c) {
+        c.frameDelayUs = frameDelayUs;
+        c.silentAfterFrames = silentAfterFrames;
+    });
     chooseFile(EightWordsFile);
     int framesAtClose = 0;
     bool heldWhileRunning = false;
