@@ -290,6 +290,7 @@ void CliKitsTest::machineReadable_data()
     QTest::newRow("--json version") << QStringList{"--json", "--port", "{kit}", "version"} << "[kit_version ending=done";
     QTest::newRow("--json update") << QStringList{"--json", "--port", "{kit}", "update", "{file}"} << "lines result";
     QTest::newRow("--help names the program") << QStringList{"--help"} << "Usage: kitupdater-cli [options]";
+    QTest::newRow("-v traces the line") << QStringList{"-v", "--port", "{kit}", "version"} << "trace";
 }
 void CliKitsTest::machineReadable()
 {
@@ -320,6 +321,9 @@ void CliKitsTest::machineReadable()
         QCOMPARE(last.value("event").toString(), QStringLiteral("result"));
         QCOMPARE(last.value("exit_status").toInt(), 0);
         QCOMPARE(last.value("kits").toArray().at(0).toObject().value("words_sent").toInt(), 20);
+    } else if (shape == QLatin1String("trace")) {
+        QVERIFY2(result.err.contains(QStringLiteral(" sent 46\n")) && result.err.contains(QStringLiteral(" sent 3f\n")),
+                 qPrintable(result.err));
     } else {
         QVERIFY2(out.startsWith(shape), qPrintable(out));
         if (shape.startsWith(QStringLiteral("KIT")))

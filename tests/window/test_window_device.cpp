@@ -133,6 +133,7 @@ void WindowDeviceTest::init()
     m_config = std::make_unique<QTemporaryDir>();
     m_appDir = std::make_unique<QTemporaryDir>();
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config->path());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_config->path() + QStringLiteral("/state")));
     KitSimConfig config;
     config.versionAnswer = KitVersion;
     m_kit = std::make_unique<KitSimulator>(config);
@@ -235,6 +236,13 @@ void WindowDeviceTest::wholeUpdate()
     QVERIFY(progressBar()->isVisible());
     QVERIFY(!window().commError());
     QVERIFY(!slaveCanBeOpened()); // the port stays open after an update
+    // The update joins the history.
+    QFile history(m_config->path() + QStringLiteral("/state/KitUpdater/history.jsonl"));
+    QVERIFY(history.open(QIODevice::ReadOnly));
+    const QByteArray line = history.readAll();
+    QVERIFY2(line.contains("\"program\":\"kitupdater\"") && line.contains("\"ending\":\"done\"")
+                 && line.contains("\"words_sent\":" + QByteArray::number(frames.size())),
+             line.constData());
 }
 
 void WindowDeviceTest::versionButton_data()
