@@ -32,14 +32,20 @@ struct SerialPortEntry {
     QString product;
 };
 
+// The numbers the port list offers, and so the ones an adapter may be given.
+struct PortRange {
+    int first;
+    int last;
+};
+
 class PortNumbering : public QObject {
     Q_OBJECT
 
 public:
     // Numbers the adapters present now and watches the folder for more. The
     // folder need not exist: its nearest existing parent is watched until it does.
-    explicit PortNumbering(SettingsStore &settings, const QString &byIdFolder = serialByIdFolder(),
-                           QObject *parent = nullptr);
+    PortNumbering(SettingsStore &settings, PortRange range, const QString &byIdFolder = serialByIdFolder(),
+                  QObject *parent = nullptr);
 
     QString folder() const { return m_folder; }
 
@@ -71,6 +77,7 @@ private:
     QList<int> listedUnmappedNumbers() const;
 
     SettingsStore &m_settings;
+    PortRange m_range;
     QString m_folder;
     QFileSystemWatcher m_watcher;
     QStringList m_links;                // the folder's links at the last scan

@@ -50,7 +50,7 @@ UpdaterWindow::UpdaterWindow(const QString &appDir, SettingsStore &settings, Use
       m_appDir(appDir), m_settings(settings), m_dialogs(dialogs),
       m_comm(std::make_unique<MSComm100>(std::make_unique<QtSerialLine>())),
       m_link(std::make_unique<KitLink>(*m_comm, StandardKit, static_cast<LinkReports &>(*this))),
-      m_ports(std::make_unique<PortNumbering>(settings))
+      m_ports(std::make_unique<PortNumbering>(settings, PortRange{StandardKit.firstPortNumber, StandardKit.lastPortNumber}))
 {
     registerPictures();
     setObjectName(QStringLiteral("UpdaterWindow"));
@@ -139,12 +139,13 @@ void UpdaterWindow::Form_Load()
                      m_line1->to() + QPointF(EngraveOffsetTwips, EngraveOffsetTwips));
     // From here on a failing step is skipped and the next one runs.
     emptyLogFile();
-    for (int port = 1; port <= 20; ++port)
+    for (int port = StandardKit.firstPortNumber; port <= StandardKit.lastPortNumber; ++port)
         m_comboComPort->addItem(QString::number(port));
     // An adapter plugged in now gets its number (and the entries their tooltips) at once.
     connect(m_ports.get(), &PortNumbering::changed, this, &UpdaterWindow::updatePortToolTip);
     m_comboComPort->setEditText(m_settings.setting(ComKey, QStringLiteral("?")));
-    m_comboSpeed->addItems({QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")});
+    for (const SpeedChoice &speed : StandardKit.speeds)
+        m_comboSpeed->addItem(QString::fromLatin1(speed.boxText));
     m_comboSpeed->setEditText(QStringLiteral("9600"));
     m_hexFileName.clear();
     m_label3->setText(Texts::notice());
