@@ -66,4 +66,10 @@ inline QString updateDone(qint64 wholeSeconds) { return UpdateDonePrefix + QStri
 // Status after a file was chosen.
 inline QString fileChosen(const QString &fileTitle) { return FileChosenPrefix + fileTitle + FileChosenSuffix; }
 
+// Names read out by screen readers for the controls without a label of their
+// own (our own wording).
+inline const QString FirmwareVersionBoxName = QStringLiteral("ファームウエアバージョン");
+inline const QString FileBoxName = QStringLiteral("アップデートファイル");
+inline const QString ProgressBarName = QStringLiteral("アップデートの進み具合");
+
 } // namespace Texts

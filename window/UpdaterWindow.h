@@ -10,7 +10,7 @@
 
 class KitLink;
 class MSComm100;
-class QComboBox;
+class PickCombo;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -78,10 +78,10 @@ private:
     bool m_closeRequested = false;
 
     QLabel *m_label1 = nullptr;
-    QComboBox *m_comboComPort = nullptr;
+    PickCombo *m_comboComPort = nullptr;
     QPushButton *m_okButton = nullptr;
     QLabel *m_label2 = nullptr;
-    QComboBox *m_comboSpeed = nullptr;
+    PickCombo *m_comboSpeed = nullptr;
     SeparatorLine *m_line1 = nullptr;
     SeparatorLine *m_line2 = nullptr;
     QLabel *m_label3 = nullptr;
