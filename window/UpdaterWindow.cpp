@@ -80,11 +80,13 @@ void UpdaterWindow::createControls()
     m_label3 = makeLabel(this, "Label3", QStringLiteral("Label3"), twipsRect(135, 1080, 7890, 1590));
     m_cmdVersion = makePictureButton(this, "CmdVersion", Texts::VersionButton, picture(QStringLiteral("chip")),
                                      twipsRect(90, 2700, 1185, 780));
-    m_textFirmwareVersion = makeTextBox(this, "Text_FirmwareVersion", Texts::FirmwareVersionBoxName, twipsRect(1350, 2700, 6630, 780));
+    m_textFirmwareVersion = makeTextBox(this, "Text_FirmwareVersion", Texts::FirmwareVersionBoxName,
+                                        twipsRect(1350, 2700, 6630, 780));
     m_cmdOpen = makePictureButton(this, "CmdOpen", Texts::OpenButton, picture(QStringLiteral("folder")),
                                   twipsRect(90, 3555, 1185, 780));
     m_textFile = makeTextBox(this, "Text_File", Texts::FileBoxName, twipsRect(1350, 3555, 6630, 780));
-    m_cmdUpdate = makePictureButton(this, "CmdUpdate", Texts::UpdateButton, picture(QStringLiteral("update")),
+    // The window icon's picture: one SVG document, read once.
+    m_cmdUpdate = makePictureButton(this, "CmdUpdate", Texts::UpdateButton, windowIcon(),
                                     twipsRect(90, 4410, 1185, 780));
     m_cmdUpdate->setEnabled(false);
     m_progressBar1 = new QProgressBar(this);

@@ -159,8 +159,8 @@ void StartupTest::opensWhenTheLockCannotBeMade()
     QVERIFY(process->waitForFinished(10000));
     QCOMPARE(process->exitCode(), 0);
     QCOMPARE(process->readAllStandardOutput(), QByteArray("shown\n"));
-    const QStringList ours =
-        QString::fromUtf8(process->readAllStandardError()).split(QLatin1Char('\n')).filter(QStringLiteral("kitupdater:"));
+    const QStringList stderrLines = QString::fromUtf8(process->readAllStandardError()).split(QLatin1Char('\n'));
+    const QStringList ours = stderrLines.filter(QStringLiteral("kitupdater:"));
     if (checkSkipped) {
         QCOMPARE(ours.size(), 1);
         QVERIFY2(ours.first().startsWith(QStringLiteral("kitupdater: single-instance check skipped: ")),

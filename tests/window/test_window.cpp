@@ -140,7 +140,8 @@ void WindowTest::showActive()
 
 void WindowTest::press(Qt::Key key, Qt::KeyboardModifiers modifiers)
 {
-    QWidget *target = QApplication::activePopupWidget() ? QApplication::activePopupWidget() : QApplication::activeWindow();
+    QWidget *popup = QApplication::activePopupWidget();
+    QWidget *target = popup ? popup : QApplication::activeWindow();
     QTest::keyClick(target->windowHandle(), key, modifiers);
 }
 
@@ -550,7 +551,8 @@ void WindowTest::fileChoice_data()
                                                  << QStringLiteral("ファイル名：main.hexを指定しました。");
     QTest::newRow("root of the file system") << "/main.hex" << "/" << QStringLiteral("ファイル名：main.hexを指定しました。");
     QTest::newRow("drive root") << "D:/main.hex" << "D:" << QStringLiteral("ファイル名：main.hexを指定しました。");
-    QTest::newRow("backslash is part of a name") << "/x/we\\ird.hex" << "/x" << QStringLiteral("ファイル名：we\\ird.hexを指定しました。");
+    QTest::newRow("backslash is part of a name") << "/x/we\\ird.hex" << "/x"
+                                                 << QStringLiteral("ファイル名：we\\ird.hexを指定しました。");
     QTest::newRow("blanks and Japanese") << "/home/kit/ファーム 新/kit v2.HEX" << "/home/kit/ファーム 新"
                                          << QStringLiteral("ファイル名：kit v2.HEXを指定しました。");
 }
