@@ -675,7 +675,7 @@ void WindowTest::realFileDialog()
     m_settings->setSetting(QStringLiteral("OPEN_DIR0"), folder.path());
     showActive();
     QtUserDialogs dialogs(&window());
-    QString title, suffix, nameField, chosenFolder;
+    QString title, suffix, nameField, chosenFolder, notFound;
     QStringList filters, buttons;
     QTimer::singleShot(0, [&] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
@@ -690,11 +690,20 @@ void WindowTest::realFileDialog()
             buttons << button->text();
         if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
             nameField = field->text();
+        // Should the dialog say it found nothing, close that and the dialog.
+        QTimer::singleShot(2000, dialog, [&notFound, dialog] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                notFound = box->text();
+                box->reject();
+                QTimer::singleShot(0, dialog, &QDialog::reject);
+            }
+        });
         // The user types "b" over the selected "*.HEX" and presses Return.
         type(QStringLiteral("b"));
         press(Qt::Key_Return);
     });
     const QString chosen = dialogs.openFile(HexFileChoice::request(*m_settings));
+    QVERIFY2(notFound.isEmpty(), qPrintable(notFound));
     QCOMPARE(title, QStringLiteral("アップデータを開く"));
     QCOMPARE(suffix, QStringLiteral("HEX"));
     QCOMPARE(filters.size(), 2);
