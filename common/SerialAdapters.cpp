@@ -77,7 +77,7 @@ void PortNumbering::watchNearestFolder()
 
 void PortNumbering::refresh()
 {
-    m_listed = QSerialPortInfo::availablePorts();
+    m_listed.reset();
     m_links = linksIn(m_folder);
     for (const QString &link : std::as_const(m_links)) {
         if (!numberMappedTo(link))
@@ -115,7 +115,7 @@ std::optional<int> PortNumbering::numberMappedTo(const QString &path) const
 QList<int> PortNumbering::listedUnmappedNumbers() const
 {
     QList<int> numbers;
-    for (const QSerialPortInfo &info : m_listed) {
+    for (const QSerialPortInfo &info : listedPorts()) {
         if (const std::optional<int> number = unmappedPortNumberOf(info.systemLocation()))
             numbers.append(*number);
     }
@@ -124,7 +124,14 @@ QList<int> PortNumbering::listedUnmappedNumbers() const
 
 QString PortNumbering::devicePath(int number) const { return devicePathForPort(number, m_settings); }
 
-SerialPortEntry PortNumbering::entryOf(const QString &path) const
+const QList<QSerialPortInfo> &PortNumbering::listedPorts() const
+{
+    if (!m_listed)
+        m_listed = QSerialPortInfo::availablePorts();
+    return *m_listed;
+}
+
+SerialPortEntry PortNumbering::linkOf(const QString &path) const
 {
     SerialPortEntry entry;
     entry.path = path;
@@ -135,10 +142,18 @@ SerialPortEntry PortNumbering::entryOf(const QString &path) const
         entry.byIdName = file.fileName();
     if (file.exists())
         entry.device = file.canonicalFilePath();
-    const auto listed = std::find_if(m_listed.cbegin(), m_listed.cend(), [&](const QSerialPortInfo &info) {
-        return !entry.device.isEmpty() && info.systemLocation() == entry.device;
-    });
-    if (listed == m_listed.cend())
+    return entry;
+}
+
+SerialPortEntry PortNumbering::entryOf(const QString &path) const
+{
+    SerialPortEntry entry = linkOf(path);
+    if (entry.device.isEmpty())
+        return entry;
+    const QList<QSerialPortInfo> &ports = listedPorts();
+    const auto listed = std::find_if(ports.cbegin(), ports.cend(),
+                                     [&](const QSerialPortInfo &info) { return info.systemLocation() == entry.device; });
+    if (listed == ports.cend())
         return entry;
     if (listed->hasVendorIdentifier())
         entry.vendorId = listed->vendorIdentifier();
@@ -159,7 +174,7 @@ SerialPortEntry PortNumbering::entry(int number) const
 
 QString PortNumbering::describe(int number) const
 {
-    const SerialPortEntry port = entry(number);
+    const SerialPortEntry port = linkOf(devicePath(number));
     if (port.byIdName.isEmpty())
         return port.path;
     return Texts::adapterDescription(adapterName(port.byIdName), port.device.isEmpty() ? Texts::NotConnected : port.device);

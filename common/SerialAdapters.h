@@ -61,6 +61,8 @@ public:
     SerialPortEntry entry(int number) const;
     // What a device path (a by-id link, a device node) leads to now.
     SerialPortEntry entryOf(const QString &path) const;
+    // The same without the USB details (no listing of the serial layer's ports).
+    SerialPortEntry linkOf(const QString &path) const;
     // The adapters' links in the folder at the last scan.
     QStringList links() const { return m_links; }
     // Every number that names a device (mapped, or a /dev/ttyS port that the
@@ -81,5 +83,8 @@ private:
     QString m_folder;
     QFileSystemWatcher m_watcher;
     QStringList m_links;                // the folder's links at the last scan
-    QList<QSerialPortInfo> m_listed;    // the serial layer's ports at the last scan
+    // The serial layer's ports, listed when first needed after a scan: listing
+    // them takes tens of milliseconds, too long to do at every start.
+    const QList<QSerialPortInfo> &listedPorts() const;
+    mutable std::optional<QList<QSerialPortInfo>> m_listed;
 };
