@@ -27,15 +27,36 @@ install_missing_packages() {
   fi
 }
 
-configure_and_build() {
+# A fresh, empty build log in $BUILD; the compilers' output goes there, the
+# terminal gets one line per step.
+start_build_log() {
   mkdir -p "$BUILD"
+  : >"$BUILD/build.log"
   echo "Building in $BUILD (log: $BUILD/build.log)"
-  if ! { cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" &&
-         cmake --build "$BUILD" -j"$(nproc)"; } >"$BUILD/build.log" 2>&1; then
+}
+
+# build_step <what it does> <command...>
+build_step() {
+  local what=$1 started=$SECONDS
+  shift
+  printf '  %s ... ' "$what"
+  if ! "$@" >>"$BUILD/build.log" 2>&1; then
+    echo "failed"
     tail -n 40 "$BUILD/build.log"
     echo "Build failed; the whole log is $BUILD/build.log" >&2
     return 1
   fi
+  echo "done ($((SECONDS - started)) s)"
+}
+
+configure_build() { # configure_build [cmake options...]
+  build_step "Configuring" cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
+
+configure_and_build() { # configure_and_build [cmake options...]: everything, tests included
+  start_build_log
+  configure_build "$@"
+  build_step "Building everything (programs, tests, benchmarks)" cmake --build "$BUILD" -j"$(nproc)"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
