@@ -1,22 +1,26 @@
 // Transfer speed of a firmware update against the in-process simulated kit,
 // and the host's CPU load while the kit is slow.
 //
-// Three exchanges are timed, each writing a generated HEX image word by word:
-//   - kitupdater: KitLink::update through MSComm100 (QSerialPort on a
-//     pseudo-terminal), with a host that only pumps events;
+// Four exchanges are timed, each writing a generated HEX image word by word:
+//   - kitupdater: an update through KitLink and MSComm100 (QSerialPort on a
+//     pseudo-terminal), with reports that show nothing;
 //   - raw termios: the same frames with write() and poll()+read() on the slave,
 //     the floor that the pseudo-terminal and the kit thread leave;
 //   - a slow kit that answers each frame after 1 ms, where the question is how
-//     much CPU the host burns while it waits.
-// Run: build/bench/bench_transfer [--runs N] [--only kitupdater|raw|slow]
-#include "DeviceHost.h"
-#include "KitLink.h"
+//     much CPU the host burns while it waits;
+//   - eight such slow kits updated at once by one host thread, beside one.
+// Run: build/bench/bench_transfer [--runs N] [--only kitupdater|raw|slow|several]
+#include "HexImage.h"
 #include "HexWriter.h"
+#include "KitLink.h"
+#include "KitProfile.h"
 #include "KitSimulator.h"
+#include "LinkReports.h"
 #include "MSComm100.h"
-#include "SettingsStore.h"
+#include "QtSerialLine.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -28,7 +32,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
+#include <vector>
 #include <stdexcept>
 #include <string>
 
@@ -235,14 +241,16 @@ QVector<double> frameGapsFromLog(const QString &path)
 
 // ---- kitupdater ----
 
-// A host that shows nothing and notes when each word has been dealt with
-// (the progress call follows every word's answer).
-class TimingHost : public DeviceHost {
+// Reports that show nothing and note when each word has been dealt with
+// (a word's report follows its answer).
+class TimingReports : public LinkReports {
 public:
-    explicit TimingHost(int expectedWords) : m_expectedWords(expectedWords) { answeredAt.reserve(expectedWords); }
+    explicit TimingReports(int expectedWords) : m_expectedWords(expectedWords) { answeredAt.reserve(expectedWords); }
 
-    void msgCmt(const QString &) override {}
-    void msgProgressBar(const QString &, double, double, double) override
+    void statusText(const QString &) override {}
+    void failureDetail(const QString &reason) override { detail = reason; }
+    void versionRead(const QString &) override {}
+    void wordWritten(const WordProgress &) override
     {
         answeredAt.append(wallNs());
         // The CPU clocks are system calls: read them only at the ends of the span.
@@ -251,57 +259,70 @@ public:
         if (answeredAt.size() == m_expectedWords)
             last = CpuSample::now();
     }
-    void showMessage(const QString &) override {}
-    void showFirmwareVersion(const QString &) override {}
-    void processEvents() override { QCoreApplication::processEvents(); }
-    bool cancelRequested() const override { return false; }
+    void progressReset() override {}
+    void message(LinkMessage) override {}
+    void finished(const LinkResult &r) override
+    {
+        result = r;
+        if (onFinished)
+            onFinished();
+    }
 
     QVector<qint64> answeredAt;
     CpuSample first;
     CpuSample last;
+    LinkResult result;
+    QString detail;
+    std::function<void()> onFinished;
 
 private:
     int m_expectedWords;
 };
 
-// The kit, a settings file that maps port 7 to it, the port and the link.
+// The kit on its pseudo-terminal, the port and the exchanges.
 class KitUpdaterLine {
 public:
-    KitUpdaterLine(const QTemporaryDir &dir, const QString &name, const KitSimConfig &config) : kit(config)
+    explicit KitUpdaterLine(const KitSimConfig &config) : kit(config)
     {
         kit.start();
-        const QString ini = dir.filePath(name + QStringLiteral(".ini"));
-        QFile file(ini);
-        if (!file.open(QIODevice::WriteOnly))
-            fail("cannot write " + ini.toStdString());
-        file.write(QStringLiteral("[Ports]\n%1=%2\n").arg(SimPortNumber).arg(kit.slavePath()).toUtf8());
-        file.close();
-        settings = std::make_unique<SettingsStore>(ini);
-        port = std::make_unique<MSComm100>(*settings);
+        port = std::make_unique<MSComm100>(std::make_unique<QtSerialLine>());
+    }
+
+    void start(TimingReports &reports, const QString &hexPath)
+    {
+        kit.clearRecord();
+        link = std::make_unique<KitLink>(*port, StandardKit, reports);
+        link->startUpdate({kit.slavePath(), QStringLiteral("57600,n,8,1")}, [hexPath] { return HexFile::read(hexPath); });
+    }
+
+    void check(const TimingReports &reports, const QVector<quint16> &words, const char *who)
+    {
+        if (reports.result.ending != LinkResult::Ending::Done)
+            fail(std::string(who) + ": the update did not complete: " + reports.detail.toStdString());
+        if (reports.answeredAt.size() != words.size())
+            fail(std::string(who) + ": the update reported " + std::to_string(reports.answeredAt.size()) + " words");
+        requireKitHolds(kit, words, who);
     }
 
     // One whole update of the file, checked against the kit's memory afterwards.
     RunFigures update(const QString &hexPath, const QVector<quint16> &words)
     {
-        kit.clearRecord();
-        TimingHost host(int(words.size()));
-        KitLink link(*port, host);
+        TimingReports reports(int(words.size()));
+        QEventLoop loop;
+        reports.onFinished = [&loop] { loop.quit(); };
         const qint64 start = wallNs();
-        link.update(QString::number(SimPortNumber), QStringLiteral("57600"), hexPath);
+        this->start(reports, hexPath);
+        loop.exec();
         const qint64 end = wallNs();
-        if (link.lastOutcome() != KitLink::Outcome::Done)
-            fail("the update did not complete (outcome " + std::to_string(int(link.lastOutcome())) + ")");
-        if (host.answeredAt.size() != words.size())
-            fail("the update reported " + std::to_string(host.answeredAt.size()) + " words");
-        requireKitHolds(kit, words, "kitupdater");
-        RunFigures f = figuresOf(host.answeredAt, host.first, host.last);
+        check(reports, words, "kitupdater");
+        RunFigures f = figuresOf(reports.answeredAt, reports.first, reports.last);
         f.wholeUpdateMs = double(end - start) / 1e6;
         return f;
     }
 
     KitSimulator kit;
-    std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<MSComm100> port;
+    std::unique_ptr<KitLink> link;
 };
 
 // ---- raw termios ----
@@ -390,13 +411,13 @@ struct Options {
 
 [[noreturn]] void usage()
 {
-    fail("usage: bench_transfer [--runs N] [--only kitupdater|raw|slow]");
+    fail("usage: bench_transfer [--runs N] [--only kitupdater|raw|slow|several]");
 }
 
 Options optionsFromArguments(QStringList arguments)
 {
     const QStringList sides = {QString(), QStringLiteral("kitupdater"), QStringLiteral("raw"),
-                                 QStringLiteral("slow")};
+                               QStringLiteral("slow"), QStringLiteral("several")};
     Options options;
     arguments.removeFirst();
     while (!arguments.isEmpty()) {
@@ -457,7 +478,7 @@ InstantResult benchInstantKit(const QTemporaryDir &dir, const Options &options)
 
     const bool withUpdater = options.only != QLatin1String("raw");
     const bool withRaw = options.only != QLatin1String("kitupdater");
-    KitUpdaterLine updater(dir, QStringLiteral("instant"), KitSimConfig {});
+    KitUpdaterLine updater(KitSimConfig {});
     KitSimulator rawKit;
     rawKit.start();
     QVector<RunFigures> updaterRuns;
@@ -496,7 +517,7 @@ SlowResult benchSlowKit(const QTemporaryDir &dir, int runs)
                 int(words.size()), runs);
     KitSimConfig config;
     config.frameDelayUs = SlowKitDelayUs;
-    KitUpdaterLine updater(dir, QStringLiteral("slow"), config);
+    KitUpdaterLine updater(config);
     KitSimulator rawKit(config);
     rawKit.start();
     QVector<RunFigures> updaterRuns;
@@ -508,6 +529,56 @@ SlowResult benchSlowKit(const QTemporaryDir &dir, int runs)
         printRun("raw termios", run, rawRuns.last());
     }
     return {medianOfRuns(updaterRuns), medianOfRuns(rawRuns)};
+}
+
+struct SeveralResult {
+    double oneKitMs = 0;
+    double severalKitsMs = 0;
+    double hostPercentOfCore = 0;
+};
+
+constexpr int SeveralKits = 8;
+
+// One slow kit, then eight at once on the same thread: the whole updates from
+// start to the last ending, and the main thread's CPU over the eight.
+SeveralResult benchSeveralKits(const QTemporaryDir &dir, int runs)
+{
+    const QVector<quint16> words = firstWords(SlowKitWords);
+    const QString hexPath = writeFile(dir, QStringLiteral("several.hex"), hexFileText(words));
+    std::printf("Several kits: %d words each, kits answering after %d us, one kit alone then %d at once in one "
+                "thread, %d runs:\n",
+                int(words.size()), SlowKitDelayUs, SeveralKits, runs);
+    KitSimConfig config;
+    config.frameDelayUs = SlowKitDelayUs;
+    std::vector<std::unique_ptr<KitUpdaterLine>> lines;
+    for (int i = 0; i < SeveralKits; ++i)
+        lines.push_back(std::make_unique<KitUpdaterLine>(config));
+    QVector<double> oneKit, several, percent;
+    for (int run = 1; run <= runs; ++run) {
+        oneKit.append(lines.front()->update(hexPath, words).wholeUpdateMs);
+
+        std::vector<std::unique_ptr<TimingReports>> reports;
+        QEventLoop loop;
+        int running = SeveralKits;
+        const CpuSample before = CpuSample::now();
+        for (auto &line : lines) {
+            reports.push_back(std::make_unique<TimingReports>(int(words.size())));
+            reports.back()->onFinished = [&] {
+                if (--running == 0)
+                    loop.quit();
+            };
+            line->start(*reports.back(), hexPath);
+        }
+        loop.exec();
+        const CpuSample after = CpuSample::now();
+        for (int i = 0; i < SeveralKits; ++i)
+            lines[size_t(i)]->check(*reports[size_t(i)], words, "several kits");
+        several.append(double(after.wall - before.wall) / 1e6);
+        percent.append(100.0 * double(after.mainThread - before.mainThread) / double(after.wall - before.wall));
+        std::printf("  run %d: one kit %6.0f ms, %d kits at once %6.0f ms (%.2fx), host thread %4.1f %% of a core\n",
+                    run, oneKit.last(), SeveralKits, several.last(), several.last() / oneKit.last(), percent.last());
+    }
+    return {median(oneKit), median(several), median(percent)};
 }
 
 void printSummary(int words, const InstantResult &instant, const SlowResult &slow)
@@ -531,6 +602,16 @@ void printSummary(int words, const InstantResult &instant, const SlowResult &slo
 
 } // namespace
 
+void printSeveralSummary(const SeveralResult &several)
+{
+    const double ratio = several.severalKitsMs / several.oneKitMs;
+    std::printf("%d kits at once (1 ms/word, %d words each): %.0f ms against %.0f ms for one kit (%.2fx),"
+                " host thread %.1f %% of a core\n",
+                SeveralKits, SlowKitWords, several.severalKitsMs, several.oneKitMs, ratio, several.hostPercentOfCore);
+    std::printf("aims: within 1.2x of one kit: %s;  host CPU < 10 %% of a core: %s\n", ratio <= 1.2 ? "met" : "MISSED",
+                several.hostPercentOfCore < 10.0 ? "met" : "MISSED");
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -542,11 +623,18 @@ int main(int argc, char *argv[])
         benchSlowKit(dir, options.runs);
         return 0;
     }
+    if (options.only == QLatin1String("several")) {
+        printSeveralSummary(benchSeveralKits(dir, options.runs));
+        return 0;
+    }
     const InstantResult instant = benchInstantKit(dir, options);
     if (!options.only.isEmpty())
         return 0;
     std::printf("\n");
     const SlowResult slow = benchSlowKit(dir, options.runs);
+    std::printf("\n");
+    const SeveralResult several = benchSeveralKits(dir, options.runs);
     printSummary(int(writeWindow().size()), instant, slow);
+    printSeveralSummary(several);
     return 0;
 }

@@ -1,174 +1,161 @@
 // kitupdater-cli: the kit's firmware tool for scripts and machines without a display.
-#include "CliHost.h"
+#include "CliPlatform.h"
+#include "Console.h"
 #include "HexImage.h"
+#include "KitCommands.h"
 #include "KitLink.h"
-#include "MSComm100.h"
-#include "PortMap.h"
+#include "KitProfile.h"
+#include "PortCommands.h"
+#include "SerialAdapters.h"
 #include "SettingsStore.h"
+#include "UpdateHistory.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSerialPortInfo>
-#include <QSocketNotifier>
-#include <QTemporaryDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
 #include <QTextStream>
-#include <csignal>
-#include <grp.h>
-#include <memory>
+#include <new>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-enum ExitStatus { Success = 0, DeviceFailure = 1, UsageError = 2, FileRejected = 3 };
 
 const char *const Description =
     "Writes firmware from an Intel HEX file into the kit, or reads its firmware version.\n"
     "\n"
     "Commands:\n"
     "  version        read the kit's firmware version\n"
-    "  update FILE    write FILE into the kit\n"
+    "  update FILE    write FILE into the kit (into every kit given with --port)\n"
+    "  station FILE   write FILE into every kit whose USB adapter is plugged in, once each, until Ctrl+C\n"
     "  check FILE     read and check FILE as an update would; nothing is sent\n"
-    "  ports          the port numbers mapped in the settings and the serial devices found\n"
+    "  ports          every port number with its device, USB adapter and whether you may open it\n"
+    "  map N DEVICE   make port number N stand for DEVICE\n"
+    "  unmap N        remove the mapping of port number N\n"
+    "  history        the last updates (-n N: how many)\n"
     "\n"
-    "Exit status: 0 success, 1 port or device failure, 2 usage error, 3 file rejected.";
+    "Exit status: 0 success, 1 port or device failure, 2 usage error, 3 file rejected,\n"
+    "128 + the signal's number when stopped by a signal (130 for Ctrl+C).";
 
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
+struct Command {
+    QString name;
+    int arguments;
+};
+const Command Commands[] = {{"version", 0}, {"update", 1}, {"station", 1}, {"check", 1},
+                            {"ports", 0},   {"map", 2},    {"unmap", 1},   {"history", 0}};
 
-QTextStream &err()
+int usageError(Console &console, const QString &message)
 {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-int usageError(const QString &message)
-{
-    err() << "kitupdater-cli: " << message << "\nTry 'kitupdater-cli --help'." << Qt::endl;
+    console.error(QStringLiteral("kitupdater-cli: %1\nTry 'kitupdater-cli --help'.").arg(message));
     return UsageError;
-}
-
-// Ctrl+C or SIGTERM stops a running exchange at its next wait.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-std::unique_ptr<QSocketNotifier> watchStopSignals(CliHost &host, KitLink &link)
-{
-    if (::pipe(signalPipe) != 0)
-        return nullptr;
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&host, &link] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        host.cancel();
-        link.interruptWait();
-    });
-    return notifier;
 }
 
 // The speed as the speed box would hold it after a pick from its list.
 std::optional<QString> speedText(const QString &speed)
 {
-    if (speed == QLatin1String("9600"))
-        return QStringLiteral(" 9600");
-    if (speed == QLatin1String("19200") || speed == QLatin1String("57600"))
-        return speed;
+    for (const SpeedChoice &choice : StandardKit.speeds) {
+        if (QString::fromLatin1(choice.boxText).trimmed() == speed)
+            return QString::fromLatin1(choice.boxText);
+    }
     return std::nullopt;
 }
 
-int exitStatusOf(KitLink::Outcome outcome)
-{
-    switch (outcome) {
-    case KitLink::Outcome::Done:
-        return Success;
-    case KitLink::Outcome::FileRejected:
-    case KitLink::Outcome::NoFile:
-        return FileRejected;
-    case KitLink::Outcome::NoPort:
-    case KitLink::Outcome::BadPortText:
-        return UsageError;
-    default:
-        return DeviceFailure;
+// The command line as the program got it, byte for byte: a file name that is
+// not valid UTF-8 must still open.
+class RawArguments {
+public:
+    RawArguments(int argc, char *argv[])
+    {
+        for (int i = 0; i < argc; ++i) {
+            m_raw.append(QByteArray(argv[i]));
+            m_decoded.append(QFile::decodeName(argv[i]));
+        }
     }
-}
-
-// A device that exists but may not be opened: say how to get access.
-void adviseOnAccess(const QString &devicePath)
-{
-    const QByteArray path = devicePath.toLocal8Bit();
-    struct stat info {};
-    if (devicePath.isEmpty() || ::stat(path.constData(), &info) != 0 || ::access(path.constData(), R_OK | W_OK) == 0)
-        return;
-    if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
-        err() << "kitupdater-cli: you may not open " << devicePath
-              << "; only its owner may. Ask the administrator for access to it." << Qt::endl;
-        return;
+    QStringList decoded() const { return m_decoded; }
+    // The bytes behind a positional argument (its last occurrence).
+    QByteArray raw(const QString &decoded) const
+    {
+        const qsizetype i = m_decoded.lastIndexOf(decoded);
+        return i >= 0 ? m_raw.at(i) : QFile::encodeName(decoded);
     }
-    const struct group *owner = ::getgrgid(info.st_gid);
-    const QString group = owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(info.st_gid);
-    err() << "kitupdater-cli: you may not open " << devicePath << "; it belongs to the group '" << group
-          << "'.\nJoin that group and log in again: sudo usermod -aG " << group << " $USER" << Qt::endl;
-}
 
-int checkFile(const QString &path)
+private:
+    QList<QByteArray> m_raw;
+    QStringList m_decoded;
+};
+
+int checkFile(Console &console, const QByteArray &file)
 {
+    const QString name = QFile::decodeName(file);
     try {
-        const HexImage image = HexFile::read(path);
-        int sent = 0;
-        for (const HexWord &word : image.words)
-            sent += HexFile::isSent(word) ? 1 : 0;
-        out() << "words to send: " << sent << "\nwords outside the write window: " << image.words.size() - sent
-              << Qt::endl;
+        const HexImage image = HexFile::readEncoded(file);
+        const int sent = wordsToSend(StandardKit, image.words);
+        const int outside = int(image.words.size()) - sent;
+        console.result(QStringLiteral("words to send: %1\nwords outside the write window: %2").arg(sent).arg(outside));
+        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name},
+                                                       {"words_to_send", sent},
+                                                       {"words_outside_window", outside},
+                                                       {"sha256", QString::fromLatin1(image.sha256)}}));
         return Success;
     } catch (const HexFileError &e) {
-        err() << path << ": " << e.describe() << Qt::endl;
-        return FileRejected;
+        console.error(name + QStringLiteral(": ") + e.describe());
+        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name}, {"error", e.describe()}}));
+    } catch (const std::bad_alloc &) {
+        console.error(name + QStringLiteral(": not enough memory to read the file"));
+        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name}, {"error", "not enough memory"}}));
     }
+    return FileRejected;
 }
 
-// The port number the tool reaches a device by: a mapping in the settings
-// first, then the number the device has without one (1 to 20); "-" for none.
-QString portNumberOf(const QString &device, const SettingsStore &settings)
+int showHistory(Console &console, const QString &countText)
 {
-    for (const QString &number : settings.mappedPortNumbers()) {
-        if (settings.mappedPort(number.toInt()) == device)
-            return number;
+    bool ok = false;
+    const int count = countText.toInt(&ok);
+    if (!ok || count < 1)
+        return usageError(console, QStringLiteral("-n wants a whole number of at least 1"));
+    QString error;
+    const QList<UpdateRecord> records = UpdateHistory::last(count, &error);
+    if (!error.isEmpty()) {
+        console.error(QStringLiteral("kitupdater-cli: ") + error);
+        return DeviceFailure;
     }
-    for (int number = 1; number <= 20; ++number) {
-        if (devicePathForPort(number, settings) == device)
-            return QString::number(number);
+    QJsonArray list;
+    for (const UpdateRecord &r : records) {
+        console.result(QStringLiteral("%1  %2  %3  %4  %5 words  %6 s  %7")
+                           .arg(r.time.toString(Qt::ISODate), r.port, r.kitVersion.trimmed().isEmpty() ? "-" : r.kitVersion.trimmed(),
+                                r.ending.leftJustified(8))
+                           .arg(r.wordsSent, 5)
+                           .arg(r.seconds, 0, 'f', 1)
+                           .arg(r.file));
+        list.append(QJsonObject{{"time", r.time.toString(Qt::ISODateWithMs)}, {"program", r.program},
+                                {"port", r.port}, {"device", r.device}, {"serial", r.serial},
+                                {"kit_version", r.kitVersion}, {"file", r.file}, {"sha256", r.sha256},
+                                {"words_sent", r.wordsSent}, {"ending", r.ending}, {"seconds", r.seconds}});
     }
-    return QStringLiteral("-");
-}
-
-int listPorts(const SettingsStore &settings)
-{
-    QStringList numbers = settings.mappedPortNumbers();
-    std::sort(numbers.begin(), numbers.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
-    for (const QString &number : numbers)
-        out() << number << "\t" << settings.mappedPort(number.toInt()) << "\t(mapped in " << settings.fileName() << ")\n";
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        out() << portNumberOf(info.systemLocation(), settings) << "\t" << info.systemLocation();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            out() << QStringLiteral("\tUSB %1:%2").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        if (!info.description().isEmpty())
-            out() << "\t" << info.description();
-        out() << "\n";
-    }
-    out().flush();
+    console.jsonDocument(QJsonDocument(list));
     return Success;
+}
+
+int runPortCommand(const QString &name, const QStringList &args, SettingsStore &settings, bool json)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (name == QLatin1String("map"))
+        return mapPort(settings, args.at(1), args.at(2), out, err);
+    if (name == QLatin1String("unmap"))
+        return unmapPort(settings, args.at(1), out, err);
+    PortNumbering ports(settings);
+    return listPorts(ports, out, json);
+}
+
+// Qt's usage line names the program by the path it was started with.
+QString helpText(const QCommandLineParser &parser, const QString &startedAs)
+{
+    QString text = parser.helpText();
+    text.replace(QStringLiteral("Usage: ") + startedAs, QStringLiteral("Usage: kitupdater-cli"));
+    return text;
 }
 
 } // namespace
@@ -178,75 +165,91 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kitupdater-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KITUPDATER_VERSION));
+    const RawArguments rawArguments(argc, argv);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Port number (mapped in the settings) or device path; "
-                                                       "default: the port last picked in the window."),
-                                        QStringLiteral("N|PATH"));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays this help."));
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Displays the program's version."));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Port number (1-20), device path, or auto (the one USB adapter whose kit answers). "
+                       "Give it several times to update several kits at once. "
+                       "Default: the port last picked in the window."),
+        QStringLiteral("N|PATH|auto"));
     const QCommandLineOption speedOption(QStringLiteral("speed"), QStringLiteral("9600 (default), 19200 or 57600."),
                                          QStringLiteral("BPS"), QStringLiteral("9600"));
-    parser.addOptions({portOption, speedOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("version, update FILE, check FILE or ports"));
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        out() << parser.helpText();
-        out().flush();
+    const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
+                                         QStringLiteral("Only errors on stderr, only results on stdout."));
+    const QCommandLineOption verboseOption({QStringLiteral("v"), QStringLiteral("verbose")},
+                                           QStringLiteral("Trace every byte sent and received on stderr."));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Results as JSON on stdout (JSON lines of events for update)."));
+    const QCommandLineOption entriesOption(QStringLiteral("n"), QStringLiteral("history: how many entries (default 10)."),
+                                           QStringLiteral("N"), QStringLiteral("10"));
+    parser.addOptions({helpOption, versionOption, portOption, speedOption, quietOption, verboseOption, jsonOption,
+                       entriesOption});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("version, update FILE, station FILE, check FILE, ports, map N DEVICE, "
+                                                "unmap N or history"));
+
+    const Console::Mode mode = [&] {
+        parser.parse(rawArguments.decoded());
+        if (parser.isSet(jsonOption))
+            return Console::Mode::Json;
+        return parser.isSet(quietOption) ? Console::Mode::Quiet : Console::Mode::Human;
+    }();
+    Console console(mode);
+    if (!parser.parse(rawArguments.decoded()))
+        return usageError(console, parser.errorText());
+    if (parser.isSet(helpOption)) {
+        console.result(helpText(parser, rawArguments.decoded().value(0)).trimmed());
         return Success;
     }
-    if (parser.isSet(QStringLiteral("version"))) {
-        out() << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
+    if (parser.isSet(versionOption)) {
+        console.result(QStringLiteral("kitupdater-cli ") + QCoreApplication::applicationVersion());
         return Success;
     }
+    if (parser.isSet(verboseOption))
+        QLoggingCategory::setFilterRules(QStringLiteral("kitupdater.serial.debug=true"));
 
     const QStringList args = parser.positionalArguments();
-    const QString command = args.value(0);
-    const bool takesFile = command == QLatin1String("update") || command == QLatin1String("check");
-    const bool known = takesFile || command == QLatin1String("version") || command == QLatin1String("ports");
-    if (!known)
-        return usageError(command.isEmpty() ? QStringLiteral("no command given")
-                                            : QStringLiteral("unknown command '%1'").arg(command));
-    if (args.size() != (takesFile ? 2 : 1))
-        return usageError(takesFile ? QStringLiteral("'%1' takes one FILE").arg(command)
-                                    : QStringLiteral("'%1' takes no argument").arg(command));
+    const QString name = args.value(0);
+    const auto command = std::find_if(std::begin(Commands), std::end(Commands),
+                                      [&](const Command &c) { return c.name == name; });
+    if (command == std::end(Commands))
+        return usageError(console, name.isEmpty() ? QStringLiteral("no command given")
+                                                  : QStringLiteral("unknown command '%1'").arg(name));
+    if (args.size() != command->arguments + 1)
+        return usageError(console, command->arguments == 0
+                                       ? QStringLiteral("'%1' takes no argument").arg(name)
+                                       : QStringLiteral("'%1' takes %2").arg(name, name == QLatin1String("map")
+                                                                                       ? QStringLiteral("N DEVICE")
+                                                                                   : name == QLatin1String("unmap")
+                                                                                       ? QStringLiteral("N")
+                                                                                       : QStringLiteral("one FILE")));
     const std::optional<QString> speed = speedText(parser.value(speedOption));
     if (!speed)
-        return usageError(QStringLiteral("speed must be 9600, 19200 or 57600"));
+        return usageError(console, QStringLiteral("speed must be 9600, 19200 or 57600"));
 
-    if (command == QLatin1String("check"))
-        return checkFile(args.at(1));
+    if (name == QLatin1String("check"))
+        return checkFile(console, rawArguments.raw(args.at(1)));
+    if (name == QLatin1String("history"))
+        return showHistory(console, parser.value(entriesOption));
 
-    SettingsStore userSettings;
-    if (command == QLatin1String("ports"))
-        return listPorts(userSettings);
+    SettingsStore settings;
+    if (name == QLatin1String("ports") || name == QLatin1String("map") || name == QLatin1String("unmap"))
+        return runPortCommand(name, args, settings, console.json());
 
-    // A device path is reached through a private mapping; the user's settings stay as they are.
-    QString portText = parser.isSet(portOption) ? parser.value(portOption)
-                                                : userSettings.setting(QStringLiteral("Com"), QString());
-    QTemporaryDir scratch;
-    std::unique_ptr<SettingsStore> pathSettings;
-    if (portText.contains(QLatin1Char('/'))) {
-        pathSettings = std::make_unique<SettingsStore>(scratch.filePath(QStringLiteral("ports.ini")));
-        pathSettings->setMappedPort(1, portText);
-        portText = QStringLiteral("1");
-    }
-    if (portText.trimmed().isEmpty())
-        return usageError(QStringLiteral("no port: give --port N or --port PATH"));
-
-    CliHost host;
-    MSComm100 port(pathSettings ? *pathSettings : userSettings);
-    KitLink link(port, host);
-    const auto stopSignals = watchStopSignals(host, link);
-    if (command == QLatin1String("version"))
-        link.versionQuery(portText, *speed);
-    else
-        link.update(portText, *speed, args.at(1));
-    link.closePort();
-    if (link.lastOutcome() == KitLink::Outcome::PortFailed)
-        adviseOnAccess(port.devicePath());
-    return exitStatusOf(link.lastOutcome());
+    StopSignals stopSignals;
+    const KitCommandContext context{console, settings, stopSignals};
+    const PortRequest request{parser.values(portOption), *speed};
+    if (name == QLatin1String("version"))
+        return runVersion(context, request);
+    if (name == QLatin1String("update"))
+        return runUpdate(context, request, rawArguments.raw(args.at(1)));
+    if (name == QLatin1String("station"))
+        return runStation(context, request, rawArguments.raw(args.at(1)));
+    return usageError(console, QStringLiteral("'%1' is not available yet").arg(name));
 }

@@ -4,12 +4,32 @@
 
 #include <QSettings>
 #include <QStringList>
+#include <algorithm>
+#include <optional>
 
 namespace {
 const QString SettingsGroup = QStringLiteral("Settings");
 const QString PortsGroup = QStringLiteral("Ports");
 
 QString inGroup(const QString &group, const QString &key) { return group + QLatin1Char('/') + key; }
+
+QStringList keysOfGroup(QSettings &settings, const QString &group)
+{
+    settings.beginGroup(group);
+    const QStringList keys = settings.childKeys();
+    settings.endGroup();
+    return keys;
+}
+
+// The port a key of "Ports" names: decimal digits only, leading zeros allowed.
+std::optional<int> portOfKey(const QString &key)
+{
+    if (key.isEmpty() || std::any_of(key.begin(), key.end(), [](QChar c) { return c < QLatin1Char('0') || c > QLatin1Char('9'); }))
+        return std::nullopt;
+    bool ok = false;
+    const int number = key.toInt(&ok, 10);
+    return ok ? std::optional<int>(number) : std::nullopt;
+}
 } // namespace
 
 SettingsStore::SettingsStore()
@@ -34,28 +54,61 @@ QString SettingsStore::setting(const QString &key, const QString &fallback) cons
 bool SettingsStore::setSetting(const QString &key, const QString &value)
 {
     m_settings->setValue(inGroup(SettingsGroup, key), value);
-    m_settings->sync();
-    return m_settings->status() == QSettings::NoError;
+    return written();
+}
+
+// Every key of "Ports" that names this port, the plain decimal form first.
+QStringList SettingsStore::portKeysOf(int number) const
+{
+    const QStringList keys = keysOfGroup(*m_settings, PortsGroup);
+    const QString plain = QString::number(number);
+    QStringList naming;
+    for (const QString &key : keys) {
+        if (portOfKey(key) == number)
+            key == plain ? naming.prepend(key) : naming.append(key);
+    }
+    return naming;
 }
 
 QString SettingsStore::mappedPort(int number) const
 {
-    return m_settings->value(inGroup(PortsGroup, QString::number(number))).toString();
+    const QStringList keys = portKeysOf(number);
+    return keys.isEmpty() ? QString() : m_settings->value(inGroup(PortsGroup, keys.first())).toString();
 }
 
 bool SettingsStore::setMappedPort(int number, const QString &devicePath)
 {
+    for (const QString &key : portKeysOf(number))
+        m_settings->remove(inGroup(PortsGroup, key));
     m_settings->setValue(inGroup(PortsGroup, QString::number(number)), devicePath);
-    m_settings->sync();
-    return m_settings->status() == QSettings::NoError;
+    return written();
 }
 
-QStringList SettingsStore::mappedPortNumbers() const
+bool SettingsStore::removeMappedPort(int number)
 {
-    m_settings->beginGroup(PortsGroup);
-    QStringList keys = m_settings->childKeys();
-    m_settings->endGroup();
-    return keys;
+    for (const QString &key : portKeysOf(number))
+        m_settings->remove(inGroup(PortsGroup, key));
+    return written();
+}
+
+QList<int> SettingsStore::mappedPortNumbers() const
+{
+    const QStringList keys = keysOfGroup(*m_settings, PortsGroup);
+    QList<int> numbers;
+    for (const QString &key : keys) {
+        if (const std::optional<int> number = portOfKey(key))
+            numbers.append(*number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+// Writes what is pending now; false when the file could not be written.
+bool SettingsStore::written()
+{
+    m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
 }
 
 QString SettingsStore::fileName() const { return m_settings->fileName(); }

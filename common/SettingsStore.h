@@ -2,6 +2,7 @@
 // <config>/KitUpdater/KitUpdater.ini, every value a string.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <memory>
 
@@ -25,12 +26,19 @@ public:
     bool setSetting(const QString &key, const QString &value);
 
     // Group "Ports": port number -> device path, e.g. "7" -> "/dev/ttyUSB0".
+    // Keys are decimal numbers, so "7" and "07" name the same port; keys that
+    // are no number are left alone. Writes return false when the store could
+    // not be written; the change then still holds for this run.
     QString mappedPort(int number) const;
     bool setMappedPort(int number, const QString &devicePath);
-    QStringList mappedPortNumbers() const;
+    bool removeMappedPort(int number);
+    QList<int> mappedPortNumbers() const;   // ascending, each once
 
     QString fileName() const;
 
 private:
+    QStringList portKeysOf(int number) const;
+    bool written();
+
     std::unique_ptr<QSettings> m_settings;
 };

@@ -54,6 +54,15 @@ inline const QString PortNotANumber = QStringLiteral("ポート番号が正し�
 // Status: the serial layer refuses the port number (our own wording).
 inline const QString PortRefused = QStringLiteral("このポート番号は使用できません。");
 
+// Serial adapters, as the port box's tooltips and `kitupdater-cli ports` name
+// them. Technical texts, kept in English like the device names around them.
+inline const QString NotConnected = QStringLiteral("not connected");
+// Whether this user may open a device now.
+inline const QString AccessOk = QStringLiteral("ok");
+inline const QString AccessBusy = QStringLiteral("busy");
+inline const QString AccessDenied = QStringLiteral("permission denied");
+inline const QString AccessMissing = QStringLiteral("missing");
+
 // Notice of the window: line 1, an empty line, line 3, joined by CR LF.
 inline QString notice() { return NoticeLine1 + QStringLiteral("\r\n\r\n") + NoticeLine3; }
 
@@ -65,5 +74,11 @@ inline QString updateDone(qint64 wholeSeconds) { return UpdateDonePrefix + QStri
 
 // Status after a file was chosen.
 inline QString fileChosen(const QString &fileTitle) { return FileChosenPrefix + fileTitle + FileChosenSuffix; }
+
+// Tooltip of a USB adapter: what it is, then the device it is now or NotConnected.
+inline QString adapterDescription(const QString &adapter, const QString &deviceNow)
+{
+    return adapter + QStringLiteral(": ") + deviceNow;
+}
 
 } // namespace Texts

@@ -1,322 +1,422 @@
 #include "KitLink.h"
 
-#include "CommPort.h"
-#include "DeviceHost.h"
-#include "HexImage.h"
-#include "PortMap.h"
+#include "KitProfile.h"
+#include "MSComm100.h"
 #include "SerialLog.h"
 #include "Texts.h"
 #include "VersionText.h"
 
-#include <QThread>
-#include <chrono>
+#include <algorithm>
+#include <limits>
+#include <new>
 
 using namespace std::chrono_literals;
 
 namespace {
-constexpr char PrepareCommand = 0x46;      // answered by the kit, or not; the answer is thrown away
-constexpr char VersionCommand = 0x3F;      // answered by the 16 bytes of the version
-constexpr char WordFrameStart = 0x41;
-constexpr int WordFrameLength = 5;
-constexpr unsigned long PauseAfterPrepareMs = 100;
-constexpr auto VersionAnswerLimit = 1s;
-constexpr auto WordAnswerLimit = 2s;
-constexpr double ProgressMaximum = 7936;
-
 // Port options of every exchange.
 constexpr int BinaryInput = 1;
 constexpr int NoHandshaking = 0;
 constexpr int ReadEverything = 0;
-constexpr int NoReceiveNotification = 0;
+// Arrivals are notified, so that no exchange has to poll.
+constexpr int NotifyEveryByte = 1;
 
-struct SpeedChoice {
-    const char *speedText;
-    const char *lineSettings;
-};
-// Exact texts of the speed box; any other text leaves the line settings alone.
-constexpr SpeedChoice SpeedChoices[] = {
-    {" 9600", "9600,n,8,1"},
-    {"19200", "19200,n,8,1"},
-    {"57600", "57600,n,8,1"},
-};
+// Words outside the write window cost no round trip; after this many of them
+// in a row the exchange lets other events run before it goes on.
+constexpr int WordsBetweenBreaks = 4096;
 
-// The limits are "more than": the deadline lies just past them.
-QDeadlineTimer deadlineAfter(std::chrono::nanoseconds limit)
+QString hexWord(quint32 address)
 {
-    return QDeadlineTimer(limit + 1ns, Qt::PreciseTimer);
+    return QStringLiteral("0x") + QString::number(address, 16).toUpper().rightJustified(4, QLatin1Char('0'));
 }
 
-class BusyGuard {
-public:
-    explicit BusyGuard(bool &busy) : m_busy(busy) { m_busy = true; }
-    ~BusyGuard() { m_busy = false; }
-    BusyGuard(const BusyGuard &) = delete;
-    BusyGuard &operator=(const BusyGuard &) = delete;
-
-private:
-    bool &m_busy;
-};
+int remainingMilliseconds(const QDeadlineTimer &deadline)
+{
+    const qint64 ns = deadline.remainingTimeNSecs();
+    return int(qBound<qint64>(0, (ns + 999999) / 1000000, qint64(std::numeric_limits<int>::max())));
+}
 } // namespace
 
-KitLink::KitLink(CommPort &port, DeviceHost &host)
-    : m_port(port), m_host(host), m_frame(WordFrameLength, '\0'), m_command(1, '\0')
+bool isSent(const KitProfile &profile, const HexWord &word) { return word.inKitMemory && profile.writes(word.address); }
+
+int wordsToSend(const KitProfile &profile, const QVector<HexWord> &words)
 {
+    return int(std::count_if(words.begin(), words.end(), [&](const HexWord &w) { return isSent(profile, w); }));
 }
 
-void KitLink::interruptWait() { m_port.interruptWait(); }
-
-void KitLink::closePort()
+KitLink::KitLink(MSComm100 &port, const KitProfile &profile, LinkReports &reports, QObject *parent)
+    : QObject(parent), m_port(port), m_profile(profile), m_reports(reports)
 {
-    if (m_port.PortOpen())
-        m_port.setPortOpen(false);
-}
-
-// ---- port set-up ----
-
-bool KitLink::Com_Initialize(const QString &portText, const QString &speedText)
-{
-    if (portText.isEmpty()) {
-        m_host.showMessage(Texts::SetPortNumber);
-        return false;
+    for (QTimer *timer : {&m_pause, &m_deadlineTimer, &m_continue}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
     }
+    connect(&m_pause, &QTimer::timeout, this, &KitLink::sendVersionRequest);
+    connect(&m_deadlineTimer, &QTimer::timeout, this, &KitLink::onDeadline);
+    connect(&m_continue, &QTimer::timeout, this, &KitLink::sendNextWords);
+    connect(&m_port, &MSComm100::OnComm, this, &KitLink::onArrival);
+    connect(&m_port, &MSComm100::lineFailed, this, &KitLink::onLineFailed);
+}
+
+KitLink::~KitLink() = default;
+
+void KitLink::closePort() { m_port.setPortOpen(false); }
+
+// ---- starting ----
+
+bool KitLink::startVersionQuery(const PortChoice &port)
+{
+    if (busy())
+        return false;
+    begin(false, port);
+    startQuery();
+    return true;
+}
+
+bool KitLink::startUpdate(const PortChoice &port, FirmwareLoader loadFirmware)
+{
+    if (busy())
+        return false;
+    begin(true, port);
+    m_loadFirmware = std::move(loadFirmware);
+    openForUpdate();
+    return true;
+}
+
+void KitLink::begin(bool update, const PortChoice &port)
+{
+    ++m_run;
+    m_update = update;
+    m_choice = port;
+    m_kitVersion.clear();
+    m_words.clear();
+    m_next = m_sent = m_toSend = 0;
+    m_exchangeClock.start();
+    m_transferClock.invalidate();
+    m_state = State::Opening;
+}
+
+// Closed, binary, no flow control, everything read at once, arrivals
+// notified, nothing old in the buffer, then the chosen speed and device.
+void KitLink::initializePort()
+{
     closePort();
     m_port.setInputMode(BinaryInput);
     m_port.setHandshaking(NoHandshaking);
     m_port.setInputLen(ReadEverything);
-    m_port.setRThreshold(NoReceiveNotification);
+    m_port.setRThreshold(NotifyEveryByte);
     m_port.setInBufferCount(0);
-    applySpeed(speedText);
-    const std::optional<int> number = parsePortNumber(portText);
-    if (!number)
-        throw SerialError(SerialError::Kind::NotANumber, QStringLiteral("\"%1\" is not a port number").arg(portText));
-    m_port.setCommPort(*number);
-    return true;
+    if (!m_choice.lineSettings.isEmpty())
+        m_port.setSettings(m_choice.lineSettings);
+    m_port.setCommPort(m_choice.devicePath);
 }
 
-void KitLink::applySpeed(const QString &speedText)
+// The update opens the port once only to prove that it opens: the version
+// query closes and opens it again.
+void KitLink::openForUpdate()
 {
-    for (const SpeedChoice &choice : SpeedChoices) {
-        if (speedText == QLatin1String(choice.speedText)) {
-            m_port.setSettings(QLatin1String(choice.lineSettings));
+    try {
+        initializePort();
+        m_port.setPortOpen(true);
+    } catch (const SerialError &error) {
+        enterEnding();
+        m_commError = true;
+        m_reports.statusText(Texts::PortOpenFailed);
+        m_reports.failureDetail(error.reason());
+        return finish(LinkResult::Ending::PortFailed, error.reason());
+    }
+    startQuery();
+}
+
+// ---- the version query ----
+
+void KitLink::startQuery()
+{
+    m_reports.statusText(QString());
+    m_commError = false;
+    try {
+        initializePort();
+        m_port.setPortOpen(true);
+        m_port.setInBufferCount(0);
+        send(QByteArray(1, m_profile.prepareCommand));
+    } catch (const SerialError &error) {
+        return queryFailed(error.reason());
+    }
+    // Whatever the kit says to the prepare command within the pause is not looked at.
+    m_state = State::Pausing;
+    m_pause.start(m_profile.pauseAfterPrepare);
+}
+
+void KitLink::sendVersionRequest()
+{
+    try {
+        receive();
+        m_port.setInBufferCount(0);
+        m_state = State::AwaitingVersion;
+        send(QByteArray(1, m_profile.versionCommand));
+        armDeadline(m_profile.versionAnswerLimit);
+    } catch (const SerialError &error) {
+        queryFailed(error.reason());
+    }
+}
+
+void KitLink::versionAnswered()
+{
+    try {
+        m_kitVersion = versionTextFromBytes(receive(), m_profile.versionLength);
+    } catch (const SerialError &error) {
+        return queryFailed(error.reason());
+    }
+    m_reports.versionRead(m_kitVersion);
+    m_reports.statusText(Texts::VersionRead);
+    if (!m_update) {
+        enterEnding();
+        return finish(LinkResult::Ending::Done);
+    }
+    startTransfer();
+}
+
+void KitLink::queryFailed(const QString &reason)
+{
+    enterEnding();
+    m_commError = true;
+    m_reports.statusText(Texts::PortOpenFailed);
+    if (m_update)
+        m_reports.statusText(Texts::CommunicationError);
+    m_reports.failureDetail(reason);
+    finish(LinkResult::Ending::PortFailed, reason);
+}
+
+// Bytes that did arrive stay in the buffer until the next exchange empties it.
+void KitLink::queryTimedOut()
+{
+    enterEnding();
+    m_commError = true;
+    const QString reason = QStringLiteral("%1: no version answer within %2 s (%3 of %4 bytes)")
+                               .arg(m_choice.devicePath)
+                               .arg(m_profile.versionAnswerLimit.count() / 1000.0)
+                               .arg(m_port.InBufferCount())
+                               .arg(m_profile.versionLength);
+    m_reports.message(LinkMessage::VersionTimedOut);
+    if (m_update)
+        m_reports.statusText(Texts::CommunicationError);
+    m_reports.failureDetail(reason);
+    finish(LinkResult::Ending::CommError, reason);
+}
+
+// ---- the transfer ----
+
+void KitLink::startTransfer()
+{
+    m_reports.statusText(Texts::Updating);
+    m_state = State::Transferring;
+    m_transferClock.start(); // reading and checking the file count towards the seconds
+    try {
+        m_words = m_loadFirmware().words;
+    } catch (const HexFileError &error) {
+        return transferFailed(LinkResult::Ending::Rejected, error.describe(), false);
+    } catch (const std::bad_alloc &) {
+        return transferFailed(LinkResult::Ending::Rejected, QStringLiteral("not enough memory to read the file"),
+                              false);
+    }
+    m_loadFirmware = nullptr;
+    m_toSend = wordsToSend(m_profile, m_words);
+    sendNextWords();
+}
+
+// Reports every word of the file in order; a word the kit receives goes out
+// as one frame, and the transfer waits for its answer before the next.
+void KitLink::sendNextWords()
+{
+    const quint64 run = m_run;
+    m_state = State::Transferring;
+    for (int skipped = 0; m_next < m_words.size(); ++skipped) {
+        const HexWord &word = m_words.at(m_next);
+        if (isSent(m_profile, word)) {
+            try {
+                m_state = State::AwaitingWord;
+                send(m_profile.frame(word.address, word.high, word.low));
+                armDeadline(m_profile.wordAnswerLimit);
+            } catch (const SerialError &error) {
+                transferFailed(LinkResult::Ending::Failed, error.reason(), true);
+            }
             return;
         }
-    }
-}
-
-void KitLink::beginExchange() { m_outcome = Outcome::None; }
-
-bool KitLink::initializeForExchange(const QString &portText, const QString &speedText)
-{
-    try {
-        if (Com_Initialize(portText, speedText))
-            return true;
-        m_outcome = Outcome::NoPort;
-    } catch (const SerialError &error) {
-        m_host.msgCmt(error.kind() == SerialError::Kind::NotANumber ? Texts::PortNotANumber : Texts::PortRefused);
-        m_host.showFailureDetail(error.reason());
-        m_outcome = Outcome::BadPortText;
-    }
-    return false;
-}
-
-// ---- version query ----
-
-void KitLink::versionQuery(const QString &portText, const QString &speedText)
-{
-    if (m_busy)
-        return;
-    BusyGuard guard(m_busy);
-    beginExchange();
-    runVersionQuery(portText, speedText);
-}
-
-void KitLink::runVersionQuery(const QString &portText, const QString &speedText)
-{
-    m_host.msgCmt(QString());
-    m_commError = false;
-    if (!initializeForExchange(portText, speedText))
-        return;
-    try {
-        exchangeVersion();
-    } catch (const SerialError &error) {
-        endVersionQueryFailed(error);
-    }
-}
-
-void KitLink::exchangeVersion()
-{
-    m_port.setPortOpen(true);
-    m_port.setInBufferCount(0);
-    if (cancelled())
-        return endVersionQueryCancelled();
-    m_command[0] = PrepareCommand;
-    send(m_command);
-    QThread::msleep(PauseAfterPrepareMs); // a plain pause: no events run meanwhile
-    receive();                         // whatever the kit said to 0x46 is not looked at
-    m_port.setInBufferCount(0);
-    if (cancelled())
-        return endVersionQueryCancelled();
-
-    m_command[0] = VersionCommand;
-    send(m_command);
-    switch (awaitBytes(VersionLength, deadlineAfter(VersionAnswerLimit))) {
-    case Wait::Cancelled:
-        return endVersionQueryCancelled();
-    case Wait::TimedOut:
-        return endVersionQueryTimedOut();
-    case Wait::Answered:
-        break;
-    }
-    m_host.showFirmwareVersion(versionTextFromBytes(receive()));
-    m_host.msgCmt(Texts::VersionRead);
-    m_outcome = Outcome::Done;
-}
-
-void KitLink::endVersionQueryFailed(const SerialError &error)
-{
-    m_commError = true;
-    m_host.msgCmt(Texts::PortOpenFailed);
-    m_host.showFailureDetail(error.reason());
-    m_outcome = Outcome::PortFailed;
-}
-
-void KitLink::endVersionQueryTimedOut()
-{
-    // Set before the box: the query has failed whatever becomes of the box.
-    m_commError = true;
-    m_outcome = Outcome::CommError;
-    m_host.showMessage(Texts::twoLines(Texts::VersionTimeoutLine1, Texts::VersionTimeoutLine2));
-}
-
-void KitLink::endVersionQueryCancelled()
-{
-    m_commError = true;
-    closePort();
-    m_outcome = Outcome::Cancelled;
-}
-
-// ---- update ----
-
-void KitLink::update(const QString &portText, const QString &speedText, const QString &hexFileName)
-{
-    if (m_busy)
-        return;
-    BusyGuard guard(m_busy);
-    beginExchange();
-    if (portText.isEmpty()) {
-        m_host.showMessage(Texts::SetPortNumber);
-        m_outcome = Outcome::NoPort;
-        return;
-    }
-    m_host.msgCmt(QString());
-    if (hexFileName.isEmpty()) {
-        m_host.msgCmt(Texts::NoFileLoaded);
-        m_outcome = Outcome::NoFile;
-        return;
-    }
-    if (!initializeForExchange(portText, speedText))
-        return;
-    try {
-        m_port.setPortOpen(true); // only proves that the port opens: the query reopens it
-    } catch (const SerialError &error) {
-        m_host.msgCmt(Texts::PortOpenFailed);
-        m_host.showFailureDetail(error.reason());
-        m_outcome = Outcome::PortFailed;
-        return;
-    }
-    runVersionQuery(portText, speedText);
-    if (m_outcome != Outcome::Done) { // the query failed and has given its own report
-        m_host.msgCmt(Texts::CommunicationError);
-        if (m_outcome != Outcome::Cancelled)
-            m_outcome = Outcome::CommError;
-        return;
-    }
-    m_host.msgCmt(Texts::Updating);
-    File_Load(hexFileName);
-}
-
-void KitLink::File_Load(const QString &file_name)
-{
-    QElapsedTimer sinceStart; // the reading and checking of the file count towards the seconds
-    sinceStart.start();
-    try {
-        const HexImage image = HexFile::read(file_name);
-        switch (transferWords(image.words)) {
-        case Ending::Completed:
-            return endTransferDone(sinceStart);
-        case Ending::TimedOut:
-            return endTransferTimedOut();
-        case Ending::Cancelled:
-            return endTransferFailed(Outcome::Cancelled, QString());
+        if (skipped == WordsBetweenBreaks) {
+            m_continue.start(0);
+            return;
         }
-    } catch (const HexFileError &error) {
-        endTransferFailed(Outcome::FileRejected, error.describe());
+        m_reports.wordWritten({word.address, m_sent, m_toSend});
+        if (!stillTransferring(run))
+            return;
+        ++m_next;
+    }
+    transferDone();
+}
+
+void KitLink::wordAnswered()
+{
+    try {
+        receive(); // any byte accepts the word; its value is not looked at
     } catch (const SerialError &error) {
-        endTransferFailed(Outcome::Failed, error.reason());
-    } catch (const std::exception &error) {
-        endTransferFailed(Outcome::Failed, QString::fromLocal8Bit(error.what()));
+        return transferFailed(LinkResult::Ending::Failed, error.reason(), true);
     }
+    ++m_sent;
+    const quint64 run = m_run;
+    m_state = State::Transferring;
+    m_reports.wordWritten({m_words.at(m_next).address, m_sent, m_toSend});
+    if (!stillTransferring(run))
+        return;
+    ++m_next;
+    sendNextWords();
 }
 
-KitLink::Ending KitLink::transferWords(const QVector<HexWord> &words)
+void KitLink::transferDone()
 {
-    for (const HexWord &word : words) {
-        m_host.processEvents();
-        if (cancelled())
-            return Ending::Cancelled;
-        if (HexFile::isSent(word)) {
-            const Wait answer = sendWord(word);
-            if (answer == Wait::TimedOut)
-                return Ending::TimedOut;
-            if (answer == Wait::Cancelled)
-                return Ending::Cancelled;
-        }
-        m_host.msgProgressBar(QStringLiteral("on"), 0, ProgressMaximum, word.address);
-    }
-    return Ending::Completed;
+    enterEnding();
+    m_reports.statusText(Texts::updateDone(m_transferClock.elapsed() / 1000));
+    m_reports.message(LinkMessage::UpdateDone);
+    finish(LinkResult::Ending::Done);
 }
 
-KitLink::Wait KitLink::sendWord(const HexWord &word)
+void KitLink::transferTimedOut()
 {
-    char *frame = m_frame.data();
-    frame[0] = WordFrameStart;
-    frame[1] = static_cast<char>((word.address >> 8) & 0xFF);
-    frame[2] = static_cast<char>(word.address & 0xFF);
-    frame[3] = static_cast<char>(word.high);
-    frame[4] = static_cast<char>(word.low);
-    send(m_frame);
-    const Wait answer = awaitBytes(1, deadlineAfter(WordAnswerLimit));
-    if (answer == Wait::Answered)
-        receive(); // any byte is acceptance; its value is not examined
-    return answer;
-}
-
-void KitLink::endTransferDone(const QElapsedTimer &sinceStart)
-{
-    m_outcome = Outcome::Done;
-    m_host.msgCmt(Texts::updateDone(sinceStart.elapsed() / 1000));
-    m_host.showMessage(Texts::twoLines(Texts::UpdateDoneLine1, Texts::UpdateDoneLine2));
-}
-
-void KitLink::endTransferTimedOut()
-{
+    enterEnding();
     m_commError = true;
-    m_outcome = Outcome::TimedOut;
-    m_host.msgCmt(Texts::UpdateFailed);
-    m_host.showMessage(Texts::twoLines(Texts::UpdateTimeoutLine1, Texts::UpdateTimeoutLine2));
-    m_host.msgProgressBar(QStringLiteral("off"), 0, 0, 0);
+    const QString reason = QStringLiteral("%1: word %2 got no answer within %3 s; %4")
+                               .arg(m_choice.devicePath, hexWord(m_words.at(m_next).address))
+                               .arg(m_profile.wordAnswerLimit.count() / 1000.0)
+                               .arg(wordsSoFar());
+    m_reports.statusText(Texts::UpdateFailed);
+    m_reports.failureDetail(reason);
+    m_reports.message(LinkMessage::UpdateTimedOut);
+    m_reports.progressReset();
+    finish(LinkResult::Ending::TimedOut, reason);
 }
 
-// Failures of the port and stops on request leave the port closed; a refused
-// file leaves it as the handshake left it (open).
-void KitLink::endTransferFailed(Outcome outcome, const QString &detail)
+// A refused file leaves the port as the handshake left it (open); a failed
+// line is of no more use and is closed.
+void KitLink::transferFailed(LinkResult::Ending ending, const QString &reason, bool closeThePort)
 {
-    m_outcome = outcome;
-    if (outcome != Outcome::FileRejected)
+    enterEnding();
+    QString detail = reason;
+    if (ending == LinkResult::Ending::Failed && m_next < m_words.size())
+        detail += QStringLiteral(" at word %1; %2").arg(hexWord(m_words.at(m_next).address), wordsSoFar());
+    if (closeThePort)
         closePort();
-    m_host.msgCmt(Texts::UpdateFailed);
-    if (!detail.isEmpty())
-        m_host.showFailureDetail(detail);
+    m_reports.statusText(Texts::UpdateFailed);
+    m_reports.failureDetail(detail);
+    finish(ending, detail);
+}
+
+// A report may let events run, and one of them may have stopped this
+// exchange (and even started the next one).
+bool KitLink::stillTransferring(quint64 run) const { return m_run == run && m_state == State::Transferring; }
+
+QString KitLink::wordsSoFar() const
+{
+    return QStringLiteral("%1 of %2 words were written before it").arg(m_sent).arg(m_toSend);
+}
+
+// ---- stopping ----
+
+void KitLink::cancel()
+{
+    if (m_state == State::Idle || m_state == State::Ending)
+        return;
+    const bool transferStarted = m_transferClock.isValid();
+    enterEnding();
+    closePort();
+    if (!transferStarted) // a query cut short has failed; a transfer keeps the flag it had
+        m_commError = true;
+    if (!m_update)
+        return finish(LinkResult::Ending::Stopped, QStringLiteral("stopped on request"));
+    const QString detail =
+        transferStarted
+            ? QStringLiteral("the update was stopped: %1 of %2 words were written; the kit must be updated again")
+                  .arg(m_sent)
+                  .arg(m_toSend)
+            : QStringLiteral("the update was stopped before any word was written; the kit must be updated again");
+    m_reports.statusText(Texts::UpdateFailed);
+    m_reports.failureDetail(detail);
+    finish(LinkResult::Ending::Stopped, detail);
+}
+
+void KitLink::enterEnding()
+{
+    m_state = State::Ending;
+    m_pause.stop();
+    m_deadlineTimer.stop();
+    m_continue.stop();
+}
+
+void KitLink::finish(LinkResult::Ending ending, const QString &detail)
+{
+    LinkResult result;
+    result.update = m_update;
+    result.ending = ending;
+    result.devicePath = m_choice.devicePath;
+    result.kitVersion = m_kitVersion;
+    result.wordsSent = m_sent;
+    result.wordsToSend = m_toSend;
+    result.seconds = m_exchangeClock.elapsed() / 1000.0;
+    result.detail = detail;
+    m_words = {};
+    m_loadFirmware = nullptr;
+    m_state = State::Idle;
+    m_reports.finished(result);
+}
+
+// ---- waiting ----
+
+// The limits are "more than": the deadline lies just past them. A timer that
+// is still running for an earlier, answered word is left alone: it fires no
+// later than the new deadline and is then set for the time that remains.
+// Arming a timer for every word would cost more than the rest of the word.
+void KitLink::armDeadline(std::chrono::milliseconds limit)
+{
+    m_deadline = QDeadlineTimer(limit + 1ns, Qt::PreciseTimer);
+    if (!m_deadlineTimer.isActive())
+        m_deadlineTimer.start(remainingMilliseconds(m_deadline));
+}
+
+void KitLink::onArrival()
+{
+    if (m_state == State::AwaitingVersion && m_port.InBufferCount() >= m_profile.versionLength)
+        versionAnswered();
+    else if (m_state == State::AwaitingWord && m_port.InBufferCount() >= 1)
+        wordAnswered();
+}
+
+// An answer that came with the deadline still counts: bytes are looked at first.
+void KitLink::onDeadline()
+{
+    if (m_state != State::AwaitingVersion && m_state != State::AwaitingWord)
+        return;
+    if (!m_deadline.hasExpired()) {
+        m_deadlineTimer.start(remainingMilliseconds(m_deadline));
+        return;
+    }
+    const int waiting = m_port.InBufferCount();
+    if (m_state == State::AwaitingVersion)
+        waiting >= m_profile.versionLength ? versionAnswered() : queryTimedOut();
+    else if (m_state == State::AwaitingWord)
+        waiting >= 1 ? wordAnswered() : transferTimedOut();
+}
+
+void KitLink::onLineFailed(const QString &reason)
+{
+    switch (m_state) {
+    case State::Opening:
+    case State::Pausing:
+    case State::AwaitingVersion:
+        return queryFailed(reason);
+    case State::Transferring:
+    case State::AwaitingWord:
+        return transferFailed(LinkResult::Ending::Failed, reason, true);
+    case State::Idle:
+    case State::Ending:
+        return;
+    }
 }
 
 // ---- the line ----
@@ -333,28 +433,3 @@ QByteArray KitLink::receive()
     KIT_SERIAL_TRACE("received", bytes);
     return bytes;
 }
-
-// A wake-up without a stop request (interruptWait for another reason) waits
-// on for the same deadline. A port closed under the wait by a host that is
-// stopping counts as the stop, not as a line failure.
-KitLink::Wait KitLink::awaitBytes(int count, const QDeadlineTimer &deadline)
-{
-    for (;;) {
-        CommPort::WaitResult result;
-        try {
-            result = m_port.waitForInput(count, deadline);
-        } catch (const SerialError &) {
-            if (cancelled())
-                return Wait::Cancelled;
-            throw;
-        }
-        if (cancelled())
-            return Wait::Cancelled;
-        if (result == CommPort::WaitResult::Ready)
-            return Wait::Answered;
-        if (result == CommPort::WaitResult::TimedOut)
-            return Wait::TimedOut;
-    }
-}
-
-bool KitLink::cancelled() const { return m_host.cancelRequested(); }

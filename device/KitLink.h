@@ -1,89 +1,108 @@
-// The exchanges with the kit: port set-up, the firmware version query and the
-// firmware update. Plain Qt Core: the caller (window or command line) sees
-// only DeviceHost calls and the results below.
+// The exchanges with one kit: the firmware version query and the firmware
+// update, as state machines driven by the port's arrivals and by timers, so
+// that any number of kits are served side by side on one thread and the
+// caller's event loop never waits inside them.
 #pragma once
 
-#include <QByteArray>
+#include "HexImage.h"
+#include "LinkReports.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QString>
-#include <QVector>
+#include <QObject>
+#include <QTimer>
+#include <functional>
 
-class CommPort;
-class DeviceHost;
-class SerialError;
-struct HexWord;
+class MSComm100;
+struct KitProfile;
 
-class KitLink {
+// The port an exchange uses, as the front end resolved it from the user's choices.
+struct PortChoice {
+    QString devicePath;
+    QString lineSettings; // "9600,n,8,1"; empty: keep the settings the port has
+};
+
+// Gives the words to write once the handshake has succeeded. Throws
+// HexFileError when the file cannot be used.
+using FirmwareLoader = std::function<HexImage()>;
+
+// Whether the kit receives a word of the file: in its write window, and not
+// under an extended base address that moves it out of the kit's memory.
+bool isSent(const KitProfile &profile, const HexWord &word);
+int wordsToSend(const KitProfile &profile, const QVector<HexWord> &words);
+
+class KitLink final : public QObject {
+    Q_OBJECT
 public:
-    KitLink(CommPort &port, DeviceHost &host);
+    KitLink(MSComm100 &port, const KitProfile &profile, LinkReports &reports, QObject *parent = nullptr);
+    ~KitLink() override;
 
-    // Version query, as pressed by the user: port and speed are the texts of
-    // the two boxes at this moment. Ignored while another exchange runs.
-    void versionQuery(const QString &portText, const QString &speedText);
-    // A whole update: checks, version handshake, then the transfer of the file.
-    // Ignored while another exchange runs.
-    void update(const QString &portText, const QString &speedText, const QString &hexFileName);
+    // Starts the version query. Returns false, doing nothing, while another exchange runs.
+    bool startVersionQuery(const PortChoice &port);
+    // Starts an update: the port is opened once as a test, the version query
+    // runs as the handshake, then loadFirmware() gives the words to write.
+    // Returns false, doing nothing, while another exchange runs.
+    bool startUpdate(const PortChoice &port, FirmwareLoader loadFirmware);
+    // Stops the running exchange at once: nothing more is sent, the port is
+    // closed, and the exchange ends as stopped. Does nothing when none runs.
+    void cancel();
 
-    bool busy() const { return m_busy; }
+    bool busy() const { return m_state != State::Idle; }
+    // True after a version query or a word that failed; false once a query starts.
     bool commError() const { return m_commError; }
-    // Wakes a running exchange so that it sees DeviceHost::cancelRequested().
-    void interruptWait();
-    // Closes the port if it is open (window closing).
     void closePort();
 
-    // Prepares the closed port from the two boxes' texts. Returns false when the
-    // port text is empty (the message box has been shown, nothing changed).
-    // Throws SerialError: NotANumber for a text that is no port number,
-    // Refused (or another kind) when the serial layer does not take it.
-    bool Com_Initialize(const QString &portText, const QString &speedText);
-
-    // How the last exchange ended; used by the command line for its exit status.
-    enum class Outcome {
-        None,         // no exchange has ended yet
-        Done,         // version read, or update completed
-        NoPort,       // the port text was empty (message box shown)
-        NoFile,       // update without a HEX file name
-        PortFailed,   // the port could not be opened, or failed during a version query on its own
-        CommError,    // the version query got no answer in time; any update stopped by a failed query
-        TimedOut,     // a frame got no answer within 2 seconds
-        Failed,       // the port failed during the transfer
-        FileRejected, // the HEX file could not be read or failed its checks
-        Cancelled,    // the host asked to stop
-        BadPortText,  // the port text is no port number, or one the serial layer refuses
-    };
-    Outcome lastOutcome() const { return m_outcome; }
-
 private:
-    enum class Wait { Answered, TimedOut, Cancelled };
-    enum class Ending { Completed, TimedOut, Cancelled };
+    enum class State { Idle, Opening, Pausing, AwaitingVersion, Transferring, AwaitingWord, Ending };
 
-    void runVersionQuery(const QString &portText, const QString &speedText);
-    void exchangeVersion();
-    void beginExchange();
-    bool initializeForExchange(const QString &portText, const QString &speedText);
-    void applySpeed(const QString &speedText);
-    void File_Load(const QString &file_name);
-    Ending transferWords(const QVector<HexWord> &words);
-    Wait sendWord(const HexWord &word);
+    void begin(bool update, const PortChoice &port);
+    void initializePort();
+    void openForUpdate();
+    void startQuery();
+    void sendVersionRequest();
+    void versionAnswered();
+    void startTransfer();
+    void sendNextWords();
+    void wordAnswered();
+
+    void onArrival();
+    void onDeadline();
+    void onLineFailed(const QString &reason);
+    void armDeadline(std::chrono::milliseconds limit);
+
+    void queryFailed(const QString &reason);
+    void queryTimedOut();
+    void transferDone();
+    void transferTimedOut();
+    void transferFailed(LinkResult::Ending ending, const QString &reason, bool closeThePort);
+    void enterEnding();
+    void finish(LinkResult::Ending ending, const QString &detail = QString());
 
     void send(const QByteArray &bytes);
     QByteArray receive();
-    Wait awaitBytes(int count, const QDeadlineTimer &deadline);
-    bool cancelled() const;
+    bool stillTransferring(quint64 run) const;
+    QString wordsSoFar() const;
 
-    void endVersionQueryFailed(const SerialError &error);
-    void endVersionQueryTimedOut();
-    void endVersionQueryCancelled();
-    void endTransferDone(const QElapsedTimer &sinceStart);
-    void endTransferTimedOut();
-    void endTransferFailed(Outcome outcome, const QString &detail);
+    MSComm100 &m_port;
+    const KitProfile &m_profile;
+    LinkReports &m_reports;
 
-    CommPort &m_port;
-    DeviceHost &m_host;
-    bool m_busy = false;
+    QTimer m_pause;
+    QTimer m_deadlineTimer;
+    QTimer m_continue;
+    QDeadlineTimer m_deadline;
+    State m_state = State::Idle;
+    quint64 m_run = 0; // counts the exchanges started
     bool m_commError = false;
-    Outcome m_outcome = Outcome::None;
-    QByteArray m_frame;     // the five bytes of the word being sent
-    QByteArray m_command;   // the one command byte being sent
+
+    bool m_update = false;
+    PortChoice m_choice;
+    FirmwareLoader m_loadFirmware;
+    QElapsedTimer m_exchangeClock;
+    QElapsedTimer m_transferClock;
+    QString m_kitVersion;
+    QVector<HexWord> m_words;
+    int m_next = 0;
+    int m_sent = 0;
+    int m_toSend = 0;
 };

@@ -1,74 +1,55 @@
 #include "MSComm100.h"
 
-#include "PortMap.h"
+#include "KitProfile.h"
 
-#include <QFileInfo>
 #include <QStringList>
 #include <limits>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#endif
-
 namespace {
 constexpr int MaxInBufferCount = std::numeric_limits<qint16>::max();
-
-struct LineSettings {
-    qint32 baudRate;
-    QSerialPort::Parity parity;
-    QSerialPort::DataBits dataBits;
-    QSerialPort::StopBits stopBits;
-};
 
 SerialError refusedSetting(const QString &what, const QString &value)
 {
     return SerialError(SerialError::Kind::Refused, QStringLiteral("unsupported %1: \"%2\"").arg(what, value));
 }
 
-QSerialPort::Parity parityFromLetter(const QString &letter)
+LineSettings::Parity parityFromLetter(const QString &letter)
 {
     const QString l = letter.toLower();
     if (l == QLatin1String("n"))
-        return QSerialPort::NoParity;
+        return LineSettings::Parity::None;
     if (l == QLatin1String("e"))
-        return QSerialPort::EvenParity;
+        return LineSettings::Parity::Even;
     if (l == QLatin1String("o"))
-        return QSerialPort::OddParity;
+        return LineSettings::Parity::Odd;
     if (l == QLatin1String("m"))
-        return QSerialPort::MarkParity;
+        return LineSettings::Parity::Mark;
     if (l == QLatin1String("s"))
-        return QSerialPort::SpaceParity;
+        return LineSettings::Parity::Space;
     throw refusedSetting(QStringLiteral("parity"), letter);
 }
 
-QSerialPort::DataBits dataBitsFromText(const QString &text)
+int dataBitsFromText(const QString &text)
 {
     bool ok = false;
     const int bits = text.toInt(&ok);
     if (!ok || bits < 5 || bits > 8)
         throw refusedSetting(QStringLiteral("data bits"), text);
-    return static_cast<QSerialPort::DataBits>(bits);
+    return bits;
 }
 
-QSerialPort::StopBits stopBitsFromText(const QString &text)
+LineSettings::StopBits stopBitsFromText(const QString &text)
 {
     if (text == QLatin1String("1"))
-        return QSerialPort::OneStop;
+        return LineSettings::StopBits::One;
     if (text == QLatin1String("1.5"))
-        return QSerialPort::OneAndHalfStop;
+        return LineSettings::StopBits::OneAndHalf;
     if (text == QLatin1String("2"))
-        return QSerialPort::TwoStop;
+        return LineSettings::StopBits::Two;
     throw refusedSetting(QStringLiteral("stop bits"), text);
 }
 
-LineSettings parseLineSettings(const QString &text)
+LineSettings parseLineSettings(const QString &text, LineSettings::FlowControl flow)
 {
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != 4)
@@ -77,162 +58,67 @@ LineSettings parseLineSettings(const QString &text)
     const qint32 baudRate = parts[0].toInt(&ok);
     if (!ok || baudRate <= 0)
         throw refusedSetting(QStringLiteral("speed"), parts[0]);
-    return {baudRate, parityFromLetter(parts[1]), dataBitsFromText(parts[2]), stopBitsFromText(parts[3])};
+    LineSettings settings;
+    settings.baudRate = baudRate;
+    settings.parity = parityFromLetter(parts[1]);
+    settings.dataBits = dataBitsFromText(parts[2]);
+    settings.stopBits = stopBitsFromText(parts[3]);
+    settings.flowControl = flow;
+    return settings;
 }
 
-QSerialPort::FlowControl flowControlFromHandshaking(int mode)
+LineSettings::FlowControl flowControlFromHandshaking(int mode)
 {
     switch (mode) {
     case 0:
-        return QSerialPort::NoFlowControl;
+        return LineSettings::FlowControl::None;
     case 1:
-        return QSerialPort::SoftwareControl;
+        return LineSettings::FlowControl::XonXoff;
     case 2:
-        return QSerialPort::HardwareControl;
+        return LineSettings::FlowControl::RtsCts;
     default:
         throw refusedSetting(QStringLiteral("handshaking"), QString::number(mode));
     }
 }
-
-bool deviceIsAccessible(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() && info.isReadable() && info.isWritable();
-}
-
-SerialError::Kind kindOfOpenFailure(QSerialPort::SerialPortError error, const QString &path)
-{
-    if (error == QSerialPort::PermissionError)
-        // Qt reports a lock held by another opener as a permission error.
-        return deviceIsAccessible(path) ? SerialError::Kind::Busy : SerialError::Kind::PermissionDenied;
-    return SerialError::Kind::OpenFailed;
-}
-
-// USB serial adapters otherwise hold each answer byte for their latency timer
-// (16 ms), which would set the speed of a word-by-word update.
-void askForLowLatency(int fd)
-{
-#ifdef Q_OS_LINUX
-    serial_struct info {};
-    if (::ioctl(fd, TIOCGSERIAL, &info) != 0)
-        return; // not a UART-like driver (a pseudo-terminal): used as it is
-    if (info.flags & ASYNC_LOW_LATENCY)
-        return;
-    info.flags |= ASYNC_LOW_LATENCY;
-    ::ioctl(fd, TIOCSSERIAL, &info); // a driver that refuses it still works, only slower
-#else
-    (void)fd;
-#endif
-}
-
-int millisecondsUntil(const QDeadlineTimer &deadline)
-{
-    const qint64 ns = deadline.remainingTimeNSecs();
-    const qint64 ms = (ns + 999999) / 1000000; // round up: never wake before the deadline
-    return static_cast<int>(qBound(qint64(0), ms, qint64(std::numeric_limits<int>::max())));
-}
 } // namespace
 
-SerialError::SerialError(Kind kind, const QString &reason)
-    : std::runtime_error(reason.toStdString()), m_kind(kind)
+MSComm100::MSComm100(std::unique_ptr<SerialLine> line, QObject *parent)
+    : QObject(parent), m_line(std::move(line)), m_settingsText(QLatin1String(StandardKit.initialLineSettings)),
+      m_settings(parseLineSettings(m_settingsText, LineSettings::FlowControl::None))
 {
+    connect(m_line.get(), &SerialLine::bytesArrived, this, &MSComm100::onBytesArrived);
+    connect(m_line.get(), &SerialLine::failed, this, &MSComm100::lineFailed);
 }
 
-MSComm100::MSComm100(const SettingsStore &settings) : m_settings(settings)
-{
-    m_deadlineTimer.setSingleShot(true);
-    m_deadlineTimer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_deadlineTimer, &QTimer::timeout, &m_serial, [this] { wake(); });
-    QObject::connect(&m_serial, &QSerialPort::readyRead, &m_serial, [this] { onReadyRead(); });
-    QObject::connect(&m_serial, &QSerialPort::errorOccurred, &m_serial,
-                     [this](QSerialPort::SerialPortError error) { onPortError(error); });
-}
+MSComm100::~MSComm100() { m_line->close(); }
 
-MSComm100::~MSComm100() { close(); }
-
-bool MSComm100::PortOpen() const { return m_serial.isOpen(); }
+bool MSComm100::PortOpen() const { return m_line->isOpen(); }
 
 void MSComm100::setPortOpen(bool open)
 {
-    if (open)
-        this->open();
-    else
-        close();
-}
-
-void MSComm100::open()
-{
-    if (m_serial.isOpen())
-        throw SerialError(SerialError::Kind::AlreadyOpen, QStringLiteral("the port is already open"));
-    if (m_devicePath.isEmpty())
-        throw SerialError(SerialError::Kind::Refused, QStringLiteral("no port number has been set"));
-    m_lineFailure.clear();
-    m_interruptPending = false;
-    m_serial.setPortName(m_devicePath);
-    applyLineSettings();
-    if (!m_serial.open(QIODevice::ReadWrite))
-        throw SerialError(kindOfOpenFailure(m_serial.error(), m_devicePath),
-                          m_devicePath + QStringLiteral(": ") + m_serial.errorString());
-    try {
-        lockDevice();
-    } catch (...) {
-        m_serial.close();
-        throw;
-    }
-    askForLowLatency(static_cast<int>(m_serial.handle()));
-}
-
-// QSerialPort's lock file keeps out other Qt programs, and TIOCEXCL does not
-// count for root. An exclusive flock on the device also keeps out programs that
-// lock the device that way instead of with a lock file.
-void MSComm100::lockDevice()
-{
-#ifdef Q_OS_UNIX
-    if (::flock(static_cast<int>(m_serial.handle()), LOCK_EX | LOCK_NB) == 0)
+    if (!open) {
+        m_line->close();
         return;
-    if (errno == EWOULDBLOCK)
-        throw SerialError(SerialError::Kind::Busy, m_devicePath + QStringLiteral(": held by another program"));
-    // Any other errno: the device does not support locks; Qt's lock file still applies.
-#endif
+    }
+    if (m_devicePath.isEmpty())
+        throw SerialError(SerialError::Kind::Refused, QStringLiteral("no port has been chosen"));
+    m_line->open(m_devicePath, m_settings);
 }
 
-void MSComm100::close()
+void MSComm100::setCommPort(const QString &devicePath)
 {
-    if (m_serial.isOpen())
-        m_serial.close();
-    wake(); // a wait running under this call must see the closed port at once
-}
-
-void MSComm100::setCommPort(int number)
-{
-    if (m_serial.isOpen())
-        throw SerialError(SerialError::Kind::AlreadyOpen, QStringLiteral("the port number cannot change while the port is open"));
-    const QString path = devicePathForPort(number, m_settings);
-    if (path.isEmpty())
-        throw SerialError(SerialError::Kind::Refused, QStringLiteral("port number %1 names no serial device").arg(number));
-    m_portNumber = number;
-    m_devicePath = path;
+    if (m_line->isOpen())
+        throw SerialError(SerialError::Kind::AlreadyOpen,
+                          QStringLiteral("the port cannot change while the port is open"));
+    m_devicePath = devicePath;
 }
 
 void MSComm100::setSettings(const QString &settings)
 {
-    const LineSettings line = parseLineSettings(settings);
-    m_baudRate = line.baudRate;
-    m_parity = line.parity;
-    m_dataBits = line.dataBits;
-    m_stopBits = line.stopBits;
+    m_settings = parseLineSettings(settings, m_settings.flowControl);
     m_settingsText = settings;
-    if (m_serial.isOpen())
-        applyLineSettings();
-}
-
-void MSComm100::applyLineSettings()
-{
-    const bool applied = m_serial.setBaudRate(m_baudRate) && m_serial.setParity(m_parity)
-        && m_serial.setDataBits(m_dataBits) && m_serial.setStopBits(m_stopBits)
-        && m_serial.setFlowControl(m_flowControl);
-    if (!applied)
-        throw SerialError(SerialError::Kind::Refused, m_devicePath + QStringLiteral(": ") + m_serial.errorString());
+    if (m_line->isOpen())
+        m_line->configure(m_settings);
 }
 
 void MSComm100::setInputMode(int mode)
@@ -243,9 +129,9 @@ void MSComm100::setInputMode(int mode)
 
 void MSComm100::setHandshaking(int mode)
 {
-    m_flowControl = flowControlFromHandshaking(mode);
-    if (m_serial.isOpen() && !m_serial.setFlowControl(m_flowControl))
-        throw SerialError(SerialError::Kind::Refused, m_devicePath + QStringLiteral(": ") + m_serial.errorString());
+    m_settings.flowControl = flowControlFromHandshaking(mode);
+    if (m_line->isOpen())
+        m_line->configure(m_settings);
 }
 
 void MSComm100::setInputLen(int length)
@@ -257,169 +143,40 @@ void MSComm100::setInputLen(int length)
 
 void MSComm100::setRThreshold(int threshold)
 {
-    // Arrival is never notified to the caller here: waitForInput is the only way to wait.
     if (threshold < 0)
         throw refusedSetting(QStringLiteral("receive threshold"), QString::number(threshold));
+    m_rThreshold = threshold;
 }
 
-int MSComm100::InBufferCount() const
-{
-    if (!m_serial.isOpen())
-        return 0;
-    return static_cast<int>(qMin<qint64>(m_serial.bytesAvailable(), MaxInBufferCount));
-}
+int MSComm100::InBufferCount() const { return int(qMin<qint64>(m_line->bytesAvailable(), MaxInBufferCount)); }
 
 void MSComm100::setInBufferCount(int count)
 {
     if (count != 0)
         throw refusedSetting(QStringLiteral("receive buffer count"), QString::number(count));
-    if (!m_serial.isOpen())
-        return;
-    throwIfFailed();
-    if (!m_serial.clear(QSerialPort::Input)) {
-        throwIfFailed();
-        failLine(m_serial.errorString());
-    }
+    m_line->discardInput();
 }
 
 void MSComm100::Output(const QByteArray &bytes)
 {
-    throwIfFailed();
     requireOpen();
-    if (writeDirectly(bytes))
-        return;
-    // The driver did not take the frame at once (output queue full): QSerialPort
-    // queues it and writes it as the line drains (no flush(): Qt would take the
-    // full queue for a failed line).
-    if (m_serial.write(bytes) != bytes.size())
-        failLine(m_serial.errorString());
-}
-
-// One write() per frame, straight to the driver: going through QSerialPort's
-// write buffer would arm and disarm its write notifier for every frame, three
-// more passes of the event loop per word. Returns false when nothing was
-// written (the caller then queues the frame); a part written is finished
-// through the queue so that the bytes stay in order.
-bool MSComm100::writeDirectly(const QByteArray &bytes)
-{
-#ifdef Q_OS_UNIX
-    if (m_serial.bytesToWrite() > 0)
-        return false; // earlier bytes still queued: keep the order
-    const ssize_t written = ::write(static_cast<int>(m_serial.handle()), bytes.constData(), size_t(bytes.size()));
-    if (written == bytes.size())
-        return true;
-    if (written > 0) {
-        if (m_serial.write(bytes.constData() + written, bytes.size() - written) != bytes.size() - written)
-            failLine(m_serial.errorString());
-        return true;
-    }
-    if (errno == EAGAIN || errno == EINTR)
-        return false;
-    failLine(QString::fromLocal8Bit(std::strerror(errno)));
-#else
-    (void)bytes;
-    return false;
-#endif
+    m_line->write(bytes);
 }
 
 QByteArray MSComm100::Input()
 {
-    throwIfFailed();
     requireOpen();
-    return m_inputLen > 0 ? m_serial.read(m_inputLen) : m_serial.readAll();
+    return m_line->read(m_inputLen);
 }
 
-CommPort::WaitResult MSComm100::waitForInput(int atLeast, QDeadlineTimer deadline)
+void MSComm100::onBytesArrived()
 {
-    throwIfFailed();
-    requireOpen();
-    for (;;) {
-        if (m_interruptPending) {
-            m_interruptPending = false;
-            return WaitResult::Interrupted;
-        }
-        if (m_serial.bytesAvailable() >= atLeast)
-            return WaitResult::Ready;
-        if (deadline.hasExpired())
-            return WaitResult::TimedOut;
-
-        m_wanted = atLeast;
-        if (!deadline.isForever())
-            m_deadlineTimer.start(millisecondsUntil(deadline));
-        runEventsUntilWoken();
-        m_deadlineTimer.stop();
-
-        throwIfFailed();
-        if (!m_serial.isOpen())
-            throw SerialError(SerialError::Kind::NotOpen, QStringLiteral("the port was closed during the wait"));
-    }
-}
-
-// Each pass blocks until some event arrives and handles it; the handlers of
-// the port, the deadline timer and interruptWait() set m_woken. No quit of an
-// event loop is involved, which would cost a wake-up of the dispatcher per word.
-void MSComm100::runEventsUntilWoken()
-{
-    m_woken = false;
-    m_waiting = true;
-    while (!m_woken)
-        m_waitLoop.processEvents(QEventLoop::WaitForMoreEvents);
-    m_waiting = false;
-}
-
-void MSComm100::interruptWait()
-{
-    m_interruptPending = true;
-    wake();
-}
-
-void MSComm100::wake()
-{
-    if (m_waiting)
-        m_woken = true;
-}
-
-void MSComm100::onReadyRead()
-{
-    if (m_waiting && m_serial.bytesAvailable() >= m_wanted)
-        wake();
-}
-
-// A failed line (adapter unplugged, pseudo-terminal hung up) must not keep
-// signalling: the port is closed as soon as control is back out of QSerialPort,
-// by the running wait or, outside any wait, by a queued call.
-void MSComm100::onPortError(QSerialPort::SerialPortError error)
-{
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !m_serial.isOpen())
-        return;
-    if (m_lineFailure.isEmpty())
-        m_lineFailure = m_serial.errorString();
-    wake();
-    QTimer::singleShot(0, &m_serial, [this] {
-        if (!m_lineFailure.isEmpty() && !m_waiting && m_serial.isOpen())
-            m_serial.close();
-    });
-}
-
-void MSComm100::throwIfFailed()
-{
-    if (m_lineFailure.isEmpty())
-        return;
-    const QString reason = m_lineFailure;
-    m_lineFailure.clear();
-    failLine(reason);
-}
-
-// A line that failed while open is closed: it is of no more use, and a closed
-// port cannot keep signalling.
-void MSComm100::failLine(const QString &reason)
-{
-    close();
-    throw SerialError(SerialError::Kind::IoFailed, m_devicePath + QStringLiteral(": ") + reason);
+    if (m_rThreshold > 0 && m_line->bytesAvailable() >= m_rThreshold)
+        emit OnComm();
 }
 
 void MSComm100::requireOpen() const
 {
-    if (!m_serial.isOpen())
+    if (!m_line->isOpen())
         throw SerialError(SerialError::Kind::NotOpen, QStringLiteral("the port is not open"));
 }

@@ -1,77 +1,66 @@
-// The window's serial port, carried by QSerialPort.
-//
-// Needs a QCoreApplication (its waits run a local event loop on the caller's
-// thread). Port numbers become device paths through PortMap.
+// The serial-port component: the operations of the classic serial control,
+// named after its properties, over a SerialLine. Each exchange configures it
+// afresh; between exchanges the port may stay open.
 #pragma once
 
-#include "CommPort.h"
+#include "SerialLine.h"
 
-#include <QEventLoop>
-#include <QSerialPort>
-#include <QTimer>
+#include <QObject>
+#include <memory>
 
-class SettingsStore;
-
-class MSComm100 final : public CommPort {
+class MSComm100 final : public QObject {
+    Q_OBJECT
 public:
-    explicit MSComm100(const SettingsStore &settings);
+    explicit MSComm100(std::unique_ptr<SerialLine> line, QObject *parent = nullptr);
     ~MSComm100() override;
 
-    MSComm100(const MSComm100 &) = delete;
-    MSComm100 &operator=(const MSComm100 &) = delete;
+    // True exactly while the port is open.
+    bool PortOpen() const;
+    // true: opens the configured device (throws SerialError); false: closes it, if open.
+    void setPortOpen(bool open);
 
-    bool PortOpen() const override;
-    void setPortOpen(bool open) override;
-    void setCommPort(int number) override;
-    int commPortNumber() const override { return m_portNumber; }
-    void setSettings(const QString &settings) override;
-    QString Settings() const override { return m_settingsText; }
-    void setInputMode(int mode) override;
-    void setHandshaking(int mode) override;
-    void setInputLen(int length) override;
-    void setRThreshold(int threshold) override;
-    int InBufferCount() const override;
-    void setInBufferCount(int count) override;
-    void Output(const QByteArray &bytes) override;
-    QByteArray Input() override;
-    WaitResult waitForInput(int atLeast, QDeadlineTimer deadline) override;
-    void interruptWait() override;
+    // The device the next opening uses; only while closed.
+    void setCommPort(const QString &devicePath);
+    QString CommPort() const { return m_devicePath; }
 
-    // The device that the next opening uses (empty before setCommPort).
-    QString devicePath() const { return m_devicePath; }
+    // Line settings "speed,parity,data bits,stop bits", e.g. "9600,n,8,1".
+    // Throws SerialError (Refused) for a text the serial layer does not take.
+    void setSettings(const QString &settings);
+    QString Settings() const { return m_settingsText; }
+
+    // 1: binary reception; 0: text. Both hand over bytes unchanged here.
+    void setInputMode(int mode);
+    // 0: no flow control, 1: XON/XOFF, 2: RTS/CTS.
+    void setHandshaking(int mode);
+    // 0: Input() takes everything waiting; n > 0: at most n bytes.
+    void setInputLen(int length);
+    // 0: no OnComm when bytes arrive; n > 0: OnComm once n or more bytes wait.
+    void setRThreshold(int threshold);
+
+    // Bytes received and not yet read (0 while closed), at most 32767.
+    int InBufferCount() const;
+    // Only 0 is meaningful: discards every received byte; accepted while closed.
+    void setInBufferCount(int count);
+
+    // Hands all bytes to the line in order and returns without waiting for an answer.
+    void Output(const QByteArray &bytes);
+    // Takes the waiting bytes (see setInputLen); none waiting gives an empty array.
+    QByteArray Input();
+
+signals:
+    // Bytes arrived and at least RThreshold of them wait.
+    void OnComm();
+    // The line failed while open (device unplugged, hang-up); the port is closed.
+    void lineFailed(const QString &reason);
 
 private:
-    void open();
-    void close();
-    void lockDevice();
-    void applyLineSettings();
-    bool writeDirectly(const QByteArray &bytes);
-    void throwIfFailed();
-    [[noreturn]] void failLine(const QString &reason);
+    void onBytesArrived();
     void requireOpen() const;
-    void onPortError(QSerialPort::SerialPortError error);
-    void onReadyRead();
-    void wake();
-    void runEventsUntilWoken();
 
-    const SettingsStore &m_settings;
-    QSerialPort m_serial;
-    QEventLoop m_waitLoop;
-    QTimer m_deadlineTimer;
-
-    int m_portNumber = 0;
+    std::unique_ptr<SerialLine> m_line;
     QString m_devicePath;
-    QString m_settingsText = QStringLiteral("9600,n,8,1");
-    qint32 m_baudRate = 9600;
-    QSerialPort::Parity m_parity = QSerialPort::NoParity;
-    QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
-    QSerialPort::FlowControl m_flowControl = QSerialPort::NoFlowControl;
+    QString m_settingsText;
+    LineSettings m_settings;
     int m_inputLen = 0;
-
-    bool m_waiting = false;
-    bool m_woken = false;
-    int m_wanted = 0;
-    bool m_interruptPending = false;
-    QString m_lineFailure; // set when the line failed while open; the port is closed soon after
+    int m_rThreshold = 0;
 };

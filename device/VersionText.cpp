@@ -11,9 +11,9 @@ QChar characterOfByte(quint8 byte)
 }
 } // namespace
 
-QString versionTextFromBytes(const QByteArray &answer)
+QString versionTextFromBytes(const QByteArray &answer, int length)
 {
-    const int length = qMin<int>(answer.size(), VersionLength);
+    length = qMin<int>(answer.size(), length);
     QString text;
     text.reserve(length);
     for (int i = 0; i < length; ++i)

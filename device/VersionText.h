@@ -4,10 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
-// Number of answer bytes that make the version text.
-constexpr int VersionLength = 16;
-
-// One character per byte of the first 16: 0x00-0x7F as that code point (a zero
+// One character per byte of the first `length`: 0x00-0x7F as that code point (a zero
 // byte included), 0xA1-0xDF as the half-width katakana U+FF61-U+FF9F of the
 // Japanese single-byte code page, any other byte as U+FFFD.
-QString versionTextFromBytes(const QByteArray &answer);
+QString versionTextFromBytes(const QByteArray &answer, int length);

@@ -3,12 +3,18 @@
 // separately here, in a different style, so that one mistake does not hide in
 // both.
 //
+// A record line starts with ':' after any blanks and tabs; a UTF-8 byte-order
+// mark at the very start of the input does not count as part of the first line.
+//
 // Invariants, each ending the run with abort() and a message when broken:
 // - a refusal is a HexFileError with a reason, naming the first bad record line;
-// - an accepted file has at least one record, and every record line of it has
-//   hexadecimal digits only, the length its byte count needs and a correct
-//   checksum;
-// - a file whose record lines are all good is accepted;
+//   a file whose record lines are all good but hold no end-of-file record is
+//   refused without a line, with a reason that names the missing record;
+// - an accepted file has at least one record and an end-of-file record, and
+//   every record line of it has hexadecimal digits only, the length its byte
+//   count needs and a correct checksum;
+// - a file whose record lines are all good and hold an end-of-file record is
+//   accepted;
 // - the accepted words are exactly those of the data records, in file order, at
 //   the address their record gives, with the base flag of the last 02/04 record.
 // Address sanitizer and undefined-behaviour sanitizer catch the rest.
@@ -48,6 +54,7 @@ struct Expectation {
     int recordLines = 0;
     int firstBadLine = 0;       // 1-based; 0 when every record line is good
     std::string firstBadWhy;
+    bool endOfFile = false;     // a good type 01 record comes before any bad line
     std::vector<ExpectedWord> words;
     unsigned baseValue = 0;     // value of the last 02/04 record; non-zero moves words out of the kit
 };
@@ -73,11 +80,19 @@ std::vector<std::string_view> splitLines(std::string_view text)
     return lines;
 }
 
-std::string_view trimEnd(std::string_view line)
+// The line without blanks and tabs at either end.
+std::string_view trim(std::string_view line)
 {
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-        line.remove_suffix(1);
-    return line;
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return line.substr(first, line.find_last_not_of(" \t") - first + 1);
+}
+
+std::string_view withoutByteOrderMark(std::string_view input)
+{
+    constexpr std::string_view mark("\xEF\xBB\xBF");
+    return input.substr(0, mark.size()) == mark ? input.substr(mark.size()) : input;
 }
 
 int digitValue(char c)
@@ -148,6 +163,8 @@ bool recordIsGood(const std::vector<unsigned> &bytes, std::string &why)
 void takeRecord(const std::vector<unsigned> &bytes, Expectation &expected)
 {
     const unsigned type = bytes[3];
+    if (type == 0x01)
+        expected.endOfFile = true;
     if (type == 0x02 || type == 0x04)
         expected.baseValue = bytes[4] * 256 + bytes[5];
     if (type != 0x00)
@@ -160,9 +177,9 @@ void takeRecord(const std::vector<unsigned> &bytes, Expectation &expected)
 Expectation expectationFor(std::string_view input)
 {
     Expectation expected;
-    const std::vector<std::string_view> lines = splitLines(input);
+    const std::vector<std::string_view> lines = splitLines(withoutByteOrderMark(input));
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = trimEnd(lines[i]);
+        const std::string_view line = trim(lines[i]);
         if (line.empty() || line[0] != ':')
             continue;
         ++expected.recordLines;
@@ -180,12 +197,20 @@ Expectation expectationFor(std::string_view input)
     return expected;
 }
 
+bool isGood(const Expectation &expected)
+{
+    return expected.recordLines > 0 && expected.firstBadLine == 0 && expected.endOfFile;
+}
+
 void checkRefusal(const HexFileError &error, const Expectation &expected)
 {
-    if (std::string(error.what()).empty())
+    const std::string reason = error.what();
+    if (reason.empty())
         broken("a refusal without a reason");
-    if (expected.recordLines > 0 && expected.firstBadLine == 0)
-        broken(std::string("a good file was refused: ") + error.what());
+    if (isGood(expected))
+        broken("a good file was refused: " + reason);
+    if (expected.recordLines > 0 && expected.firstBadLine == 0 && reason.find("end-of-file record") == std::string::npos)
+        broken("a file without an end-of-file record was refused for another reason: " + reason);
     if (error.line() != expected.firstBadLine)
         broken("refusal names line " + std::to_string(error.line()) + ", the first bad record line is "
                + std::to_string(expected.firstBadLine) + ": " + error.what());
@@ -219,6 +244,8 @@ void checkAcceptance(const HexImage &image, const Expectation &expected)
     if (expected.firstBadLine != 0)
         broken("a file was accepted although its line " + std::to_string(expected.firstBadLine) + " has "
                + expected.firstBadWhy);
+    if (!expected.endOfFile)
+        broken("a file without an end-of-file record was accepted");
     if (image.recordCount != expected.recordLines)
         broken("record count " + std::to_string(image.recordCount) + ", the file has "
                + std::to_string(expected.recordLines) + " record lines");

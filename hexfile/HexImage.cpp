@@ -1,5 +1,9 @@
 #include "HexImage.h"
 
+#include "FileOpen.h"
+
+#include <QByteArrayView>
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <array>
@@ -22,6 +26,8 @@ constexpr qsizetype RecordOverheadChars = 11;
 constexpr int MaxRecordBytes = 1 + 2 + 1 + 255 + 1;
 // How much is asked of the file per read call.
 constexpr qint64 ReadChunkSize = 1024 * 1024;
+// Windows editors put it at the start of a file saved as UTF-8.
+constexpr QByteArrayView Utf8ByteOrderMark("\xEF\xBB\xBF");
 
 // Value of every byte as a hexadecimal digit, -1 for all others; a table keeps the
 // per-character work of a multi-megabyte file down to one lookup.
@@ -46,7 +52,8 @@ constexpr std::array<qint8, 256> DigitValue = makeDigitTable();
 struct LineView {
     const char *text = nullptr;
     qsizetype length = 0;
-    int number = 0;  // 1-based
+    int number = 0;        // 1-based
+    qsizetype indent = 0;  // blanks and tabs cut off before text, so that columns stay the editor's
 };
 
 // A checked record; data points into the decoding buffer.
@@ -80,9 +87,9 @@ QString describeCharacter(char c)
 
 // Calls visit(LineView) for every line; LF, CR LF and a lone CR all end a line.
 template<typename Visitor>
-void forEachLine(const QByteArray &content, Visitor &&visit)
+void forEachLine(QByteArrayView content, Visitor &&visit)
 {
-    const char *const begin = content.constData();
+    const char *const begin = content.data();
     const qsizetype size = content.size();
     qsizetype lineStart = 0;
     int lineNumber = 1;
@@ -99,11 +106,22 @@ void forEachLine(const QByteArray &content, Visitor &&visit)
         visit(LineView{begin + lineStart, size - lineStart, lineNumber});
 }
 
-// Editors and some tools leave blanks or tabs at the end of a line; they carry no meaning.
-LineView withoutTrailingBlanks(LineView line)
+bool isBlank(char c)
 {
-    while (line.length > 0 && (line.text[line.length - 1] == ' ' || line.text[line.length - 1] == '\t'))
+    return c == ' ' || c == '\t';
+}
+
+// Editors and some tools leave blanks or tabs around a record (indented files,
+// padded lines); they carry no meaning and must not hide the record.
+LineView withoutSurroundingBlanks(LineView line)
+{
+    while (line.length > 0 && isBlank(line.text[line.length - 1]))
         --line.length;
+    while (line.length > 0 && isBlank(line.text[0])) {
+        ++line.text;
+        --line.length;
+        ++line.indent;
+    }
     return line;
 }
 
@@ -118,7 +136,7 @@ void checkDigits(const LineView &line)
         if (DigitValue[static_cast<unsigned char>(line.text[i])] < 0)
             refuse(QStringLiteral("%1 at column %2 is not a hexadecimal digit")
                        .arg(describeCharacter(line.text[i]))
-                       .arg(i + 1),
+                       .arg(line.indent + i + 1),
                    line.number);
     }
 }
@@ -250,39 +268,33 @@ private:
     quint32 m_base = 0;
 };
 
-QString fileReason(const QString &action, const QString &path, const QString &why)
-{
-    return QStringLiteral("cannot %1 \"%2\": %3").arg(action, path, why);
-}
-
-[[noreturn]] void refuseTooLarge(const QString &path, const QString &size)
+[[noreturn]] void refuseTooLarge(const QByteArray &encodedPath, const QString &size)
 {
     refuse(QStringLiteral("\"%1\" is too large: %2 bytes, at most %3 are read")
-               .arg(path, size)
+               .arg(QFile::decodeName(encodedPath), size)
                .arg(HexFile::MaxFileSize));
 }
 
-// Reads at most MaxFileSize + 1 bytes, so a file that grows while it is read (or a
-// device that never ends) is noticed without holding more than that in memory.
-QByteArray readBounded(QFile &file, const QString &path)
+// Reads at most MaxFileSize + 1 bytes, so a file that grows while it is read is
+// noticed without holding more than that in memory.
+QByteArray readBounded(QFile &file, const QByteArray &encodedPath)
 {
     constexpr qint64 limit = HexFile::MaxFileSize + 1;
     QByteArray content;
-    if (!file.isSequential())
-        content.reserve(qsizetype(qMin(file.size(), limit)));
+    content.reserve(qsizetype(qMin(file.size(), limit)));
     while (content.size() < limit) {
         const qsizetype filled = content.size();
         const qint64 wanted = qMin(ReadChunkSize, limit - filled);
         content.resize(filled + qsizetype(wanted));
         const qint64 got = file.read(content.data() + filled, wanted);
         if (got < 0)
-            refuse(fileReason(QStringLiteral("read"), path, file.errorString()));
+            HexFile::Internal::refuseFile(QStringLiteral("read"), encodedPath, file.errorString());
         content.resize(filled + qsizetype(got));
         if (got == 0)
             break;
     }
     if (content.size() > HexFile::MaxFileSize)
-        refuseTooLarge(path, QStringLiteral("more than %1").arg(HexFile::MaxFileSize));
+        refuseTooLarge(encodedPath, QStringLiteral("more than %1").arg(HexFile::MaxFileSize));
     return content;
 }
 
@@ -301,38 +313,63 @@ QString HexFileError::describe() const
 
 namespace HexFile {
 
-bool inWriteWindow(quint32 wordAddress)
-{
-    return wordAddress < 0x1F00 || (wordAddress >= 0x1FE0 && wordAddress <= 0x1FFE);
-}
-
 HexImage parse(const QByteArray &content)
 {
+    QByteArrayView text(content);
+    if (text.startsWith(Utf8ByteOrderMark))
+        text = text.sliced(Utf8ByteOrderMark.size());
     ImageBuilder builder;
     std::array<quint8, MaxRecordBytes> bytes{};
     bool anyRecord = false;
-    forEachLine(content, [&](const LineView &rawLine) {
-        const LineView line = withoutTrailingBlanks(rawLine);
+    bool endOfFile = false;
+    forEachLine(text, [&](const LineView &rawLine) {
+        const LineView line = withoutSurroundingBlanks(rawLine);
         if (!isRecordLine(line))
             return;
         anyRecord = true;
         const Record record = decodeRecord(line, bytes);
         checkRecordShape(record, line.number);
+        endOfFile = endOfFile || record.type == EndOfFileRecord;
         builder.add(record);
     });
     if (!anyRecord)
         refuse(QStringLiteral("no Intel HEX record found: no line starts with ':'"));
+    // A download or a copy cut off at a line end leaves good records behind;
+    // only the end-of-file record tells that the rest of the firmware is there.
+    if (!endOfFile)
+        refuse(QStringLiteral("the end-of-file record (:00000001FF) is missing; the file may be cut short"));
     return builder.take();
+}
+
+HexImage readEncoded(const QByteArray &encodedPath)
+{
+    QFile file;
+    Internal::openRegularFile(file, encodedPath);
+    if (file.size() > MaxFileSize)
+        refuseTooLarge(encodedPath, QString::number(file.size()));
+    const QByteArray content = readBounded(file, encodedPath);
+    HexImage image = parse(content);
+    image.sha256 = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+    return image;
 }
 
 HexImage read(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        refuse(fileReason(QStringLiteral("open"), path, file.errorString()));
-    if (!file.isSequential() && file.size() > MaxFileSize)
-        refuseTooLarge(path, QString::number(file.size()));
-    return parse(readBounded(file, path));
+    return readEncoded(QFile::encodeName(path));
 }
+
+namespace Internal {
+
+void refuseFile(const QString &action, const QByteArray &encodedPath, const QString &why)
+{
+    refuse(QStringLiteral("cannot %1 \"%2\": %3").arg(action, QFile::decodeName(encodedPath), why));
+}
+
+QString notRegularFile(const QString &kind)
+{
+    return QStringLiteral("it is %1, not a regular file").arg(kind);
+}
+
+} // namespace Internal
 
 } // namespace HexFile

@@ -33,7 +33,8 @@ struct HexWord {
 
 struct HexImage {
     QVector<HexWord> words;   // every data word of the file, in file order, sent or not
-    int recordCount = 0;      // lines that start with ':'
+    int recordCount = 0;      // record lines: ':' first, after any blanks or tabs
+    QByteArray sha256;        // of the file's bytes as read, lower-case hex; empty from parse()
 };
 
 namespace HexFile {
@@ -41,16 +42,17 @@ namespace HexFile {
 // Largest file that is read at all.
 constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
 
-// The kit's write window: 0x0000-0x1EFF and 0x1FE0-0x1FFE.
-bool inWriteWindow(quint32 wordAddress);
-
-// True when the word is to be sent to the kit: under no extended base and in the window.
-inline bool isSent(const HexWord &word) { return word.inKitMemory && inWriteWindow(word.address); }
-
-// Parses and checks the bytes of a whole file. Throws HexFileError.
+// Parses and checks the bytes of a whole file. A file without an end-of-file
+// record is refused: it may have been cut short. Throws HexFileError.
 HexImage parse(const QByteArray &content);
 
-// Reads the file (refusing more than MaxFileSize bytes) and parses it. Throws HexFileError.
+// Reads a regular file (refusing more than MaxFileSize bytes, and anything that is
+// not a regular file) and parses it. encodedPath is the name's bytes as the file
+// system holds them, so that a name that is not valid UTF-8 opens too.
+// Throws HexFileError.
+HexImage readEncoded(const QByteArray &encodedPath);
+
+// readEncoded(QFile::encodeName(path)).
 HexImage read(const QString &path);
 
 } // namespace HexFile

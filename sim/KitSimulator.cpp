@@ -26,12 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned char kAskF = 0x46;
-constexpr unsigned char kAskVersion = 0x3F;
-constexpr unsigned char kFrameStart = 0x41;
-constexpr int kFramePayload = 4;            // address high, address low, data high, data low
-constexpr quint32 kMemoryWords = 0x2000;    // 8K program words
-
 std::runtime_error systemError(const std::string &what)
 {
     return std::runtime_error(what + ": " + std::strerror(errno));
@@ -54,59 +48,14 @@ void makeRaw(int fd, const char *side)
         throw systemError(std::string("cannot put the ") + side + " into raw mode");
 }
 
-// What one received byte completes.
-struct Received {
-    enum Kind { Nothing, AskF, AskVersion, Frame } kind = Nothing;
-    KitFrame frame {};
-};
-
-// Collects the four bytes after 0x41; frames may arrive split across reads.
-// Inside a frame every byte is data, even 0x46 or 0x3F.
-class FrameAssembler {
-public:
-    Received feed(unsigned char byte)
-    {
-        if (inFrame_)
-            return collect(byte);
-        if (byte == kFrameStart) {
-            inFrame_ = true;
-            payload_.clear();
-            return {};
-        }
-        if (byte == kAskF)
-            return {Received::AskF, {}};
-        if (byte == kAskVersion)
-            return {Received::AskVersion, {}};
-        return {};
-    }
-
-private:
-    Received collect(unsigned char byte)
-    {
-        payload_.append(char(byte));
-        if (payload_.size() < kFramePayload)
-            return {};
-        inFrame_ = false;
-        const auto at = [this](int i) { return quint16(quint8(payload_.at(i))); };
-        return {Received::Frame, {quint16(at(0) << 8 | at(1)), quint16(at(2) << 8 | at(3))}};
-    }
-
-    bool inFrame_ = false;
-    QByteArray payload_;
-};
-
 } // namespace
 
 struct KitSimulator::State {
-    // Shared with the kit thread, behind the mutex.
-    mutable std::mutex mutex;
-    KitSimConfig config;
-    QVector<KitFrame> frames;
-    QByteArray commands;
-    QMap<quint16, quint16> memory;
-    FILE *log = nullptr;
+    explicit State(const KitSimConfig &config) : behaviour(config) {}
+
+    KitBehaviour behaviour;
+    mutable std::mutex mutex; // guards slavePath
     QString slavePath;
-    Clock::time_point origin = Clock::now();
 
     // Owned by the kit thread while it runs, by the owner otherwise.
     int master = -1;
@@ -116,12 +65,7 @@ struct KitSimulator::State {
     std::atomic<bool> stopRequested {false};
     std::atomic<bool> running {false};
 
-    ~State()
-    {
-        closeFd(wake);
-        if (log)
-            std::fclose(log);
-    }
+    ~State() { closeFd(wake); }
 
     // ---- owner side ----
 
@@ -144,7 +88,6 @@ struct KitSimulator::State {
             throw systemError("cannot make the pseudo-terminal non-blocking");
         std::lock_guard<std::mutex> lock(mutex);
         slavePath = QString::fromLocal8Bit(name);
-        origin = Clock::now();
     }
 
     void closeLine()
@@ -167,68 +110,7 @@ struct KitSimulator::State {
         }
     }
 
-    // ---- shared, called with the mutex held ----
-
-    void logLocked(const char *event)
-    {
-        if (!log)
-            return;
-        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - origin);
-        if (std::fprintf(log, "%lld %s\n", static_cast<long long>(us.count()), event) < 0
-            || std::fflush(log) != 0) {
-            qWarning("kit simulator: log file write failed, logging switched off: %s",
-                     std::strerror(errno));
-            std::fclose(log);
-            log = nullptr;
-        }
-    }
-
     // ---- kit thread ----
-
-    struct FrameReply {
-        QByteArray answer;   // empty: stay silent
-        QByteArray stray;    // written before the delay; only with an answer
-        int delayUs = 0;
-        bool hangUp = false;
-    };
-
-    QByteArray recordCommand(unsigned char byte)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        commands.append(char(byte));
-        logLocked(byte == kAskF ? "F" : "?");
-        return byte == kAskF ? config.answerToF : config.versionAnswer;
-    }
-
-    FrameReply recordFrame(const KitFrame &frame)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        frames.append(frame);
-        if (frame.address < kMemoryWords)
-            memory.insert(frame.address, frame.value);
-        if (log) { // formatting costs as much as the rest of a frame: only for a log
-            char event[32];
-            std::snprintf(event, sizeof event, "A %04X %04X", frame.address, frame.value);
-            logLocked(event);
-        }
-
-        const int count = frames.size();
-        FrameReply reply;
-        reply.hangUp = config.hangUpAfterFrames >= 0 && count >= config.hangUpAfterFrames;
-        const bool silent = config.silentAfterFrames >= 0 && count > config.silentAfterFrames;
-        if (!reply.hangUp && !silent) {
-            reply.answer = config.frameAnswer;
-            reply.stray = config.strayBeforeAnswer;
-        }
-        reply.delayUs = config.frameDelayUs;
-        return reply;
-    }
-
-    bool hangUpDue() const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return config.hangUpAfterFrames >= 0 && frames.size() >= config.hangUpAfterFrames;
-    }
 
     // Only the kit's side goes: the host sees the hang-up at once. The slave
     // stays open until stop() or start(), so that the system does not hand the
@@ -236,10 +118,7 @@ struct KitSimulator::State {
     // the old path (it then fails, rather than reaching someone else's kit).
     void hangUp()
     {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            logLocked("hangup");
-        }
+        behaviour.noteHangUp();
         closeFd(master);
     }
 
@@ -251,10 +130,9 @@ struct KitSimulator::State {
 
     void serveLine()
     {
-        FrameAssembler assembler;
-        unsigned char buffer[512];
+        char buffer[512];
         while (!stopRequested) {
-            if (hangUpDue())
+            if (behaviour.hangUpDue())
                 return hangUp();
             if (!waitForInput())
                 continue;
@@ -264,38 +142,25 @@ struct KitSimulator::State {
                 continue;
             if (n <= 0)
                 return lineFailed("read");
-            for (ssize_t i = 0; i < n; ++i) {
-                if (!serveByte(assembler.feed(buffer[i])))
+            for (const KitBehaviour::Reply &reply : behaviour.receive(buffer, n)) {
+                if (!give(reply))
                     return;
             }
         }
     }
 
     // Returns false when the kit thread must end.
-    bool serveByte(const Received &received)
-    {
-        switch (received.kind) {
-        case Received::Nothing:
-            return true;
-        case Received::AskF:
-            return writeAll(recordCommand(kAskF));
-        case Received::AskVersion:
-            return writeAll(recordCommand(kAskVersion));
-        case Received::Frame:
-            return answerFrame(recordFrame(received.frame));
-        }
-        return true;
-    }
-
-    bool answerFrame(const FrameReply &reply)
+    bool give(const KitBehaviour::Reply &reply)
     {
         if (reply.hangUp) {
             hangUp();
             return false;
         }
-        if (reply.answer.isEmpty())
-            return true;
-        return writeAll(reply.stray) && sleepUs(reply.delayUs) && writeAll(reply.answer);
+        for (const KitBehaviour::Step &step : reply.steps) {
+            if (!sleepUs(step.delayUs) || !writeAll(step.bytes))
+                return false;
+        }
+        return true;
     }
 
     // Waits for bytes from the host; false when woken instead.
@@ -368,9 +233,8 @@ struct KitSimulator::State {
 };
 
 KitSimulator::KitSimulator(const KitSimConfig &config)
-    : d(std::make_unique<State>())
+    : d(std::make_unique<State>(config))
 {
-    d->config = config;
     d->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (d->wake < 0)
         throw systemError("cannot create the kit simulator's wake-up event");
@@ -395,6 +259,7 @@ void KitSimulator::start()
         throw;
     }
     d->drainWake();
+    d->behaviour.lineStarted();
     d->stopRequested = false;
     d->running = true;
     d->thread = std::thread([this] { d->threadMain(); });
@@ -424,45 +289,25 @@ bool KitSimulator::isRunning() const
 
 void KitSimulator::setConfig(const KitSimConfig &config)
 {
-    {
-        std::lock_guard<std::mutex> lock(d->mutex);
-        d->config = config;
-    }
+    d->behaviour.setConfig(config);
     // A new hang-up count may already be reached.
     if (d->running)
         d->wakeThread();
 }
 
-KitSimConfig KitSimulator::config() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->config;
-}
+KitSimConfig KitSimulator::config() const { return d->behaviour.config(); }
+QVector<KitFrame> KitSimulator::frames() const { return d->behaviour.frames(); }
+QByteArray KitSimulator::commandBytes() const { return d->behaviour.commandBytes(); }
+QMap<quint16, quint16> KitSimulator::memory() const { return d->behaviour.memory(); }
+void KitSimulator::clearRecord() { d->behaviour.clearRecord(); }
+KitBehaviour &KitSimulator::behaviour() { return d->behaviour; }
 
-QVector<KitFrame> KitSimulator::frames() const
+qint64 KitSimulator::sendUnasked(const QByteArray &bytes)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->frames;
-}
-
-QByteArray KitSimulator::commandBytes() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->commands;
-}
-
-QMap<quint16, quint16> KitSimulator::memory() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->memory;
-}
-
-void KitSimulator::clearRecord()
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->frames.clear();
-    d->commands.clear();
-    d->memory.clear();
+    if (!d->running)
+        return 0;
+    const ssize_t written = ::write(d->master, bytes.constData(), size_t(bytes.size()));
+    return written < 0 ? 0 : written;
 }
 
 void KitSimulator::writeHexDump(const QString &path) const
@@ -475,18 +320,4 @@ void KitSimulator::writeHexDump(const QString &path) const
     if (file.write(text) != text.size() || !file.flush())
         throw std::runtime_error("writing the HEX dump " + path.toStdString() + " failed: "
                                  + file.errorString().toStdString());
-}
-
-void KitSimulator::setLogFile(const QString &path)
-{
-    FILE *opened = nullptr;
-    if (!path.isEmpty()) {
-        opened = std::fopen(QFile::encodeName(path).constData(), "ae");
-        if (!opened)
-            throw systemError("cannot open the log file " + path.toStdString());
-    }
-    std::lock_guard<std::mutex> lock(d->mutex);
-    if (d->log)
-        std::fclose(d->log);
-    d->log = opened;
 }

@@ -1,46 +1,15 @@
 // A simulated kit on a pseudo-terminal. The host opens slavePath() like any
-// serial device; the kit's side runs in a thread of its own.
-//
-// What the kit answers:
-//   0x46           -> config.answerToF (nothing when empty)
-//   0x3F           -> config.versionAnswer
-//   0x41 + 4 bytes -> (address high, address low, data high, data low): the
-//                     frame is recorded, the word stored when the address is
-//                     below 0x2000; config.strayBeforeAnswer goes out at once,
-//                     then config.frameAnswer follows after
-//                     config.frameDelayUs microseconds.
-//   anything else  -> ignored.
-// Frames and commands are recorded before their answer is written, so a host
-// that has seen the answer also finds the frame in frames().
+// serial device; the kit's side runs in a thread of its own. What the kit
+// answers is KitBehaviour's.
 #pragma once
+
+#include "KitBehaviour.h"
 
 #include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <QVector>
 #include <memory>
-
-struct KitSimConfig {
-    QByteArray answerToF;                                  // answer to 0x46; empty: none
-    QByteArray versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  "); // answer to 0x3F (any length)
-    QByteArray frameAnswer = QByteArray(1, '\x06');        // answer to every 0x41 frame (one or more bytes)
-    int frameDelayUs = 0;                                  // delay before each frame answer, microseconds
-    // Line noise: written as soon as an answered frame has arrived, before its
-    // delay and its answer (never for a silent or hang-up frame). Empty: none.
-    QByteArray strayBeforeAnswer;
-    // The two counts below refer to the frames recorded so far (clearRecord()
-    // starts the count again).
-    int silentAfterFrames = -1;                            // answer only the first N frames; -1: all
-    // The Nth frame is recorded but not answered; the kit then closes its side
-    // of the line, so the host's reads report a hang-up or an error. 0 hangs
-    // up at once.
-    int hangUpAfterFrames = -1;                            // hang up the line after N frames; -1: never
-};
-
-struct KitFrame {
-    quint16 address;
-    quint16 value;   // high byte << 8 | low byte
-};
 
 class KitSimulator {
 public:
@@ -72,13 +41,20 @@ public:
     QMap<quint16, quint16> memory() const;     // the words written, by word address (8K words)
     void clearRecord();                        // forgets frames, commands and memory
 
+    // The kit sends these bytes unasked (debug output, noise), as far as the
+    // line takes them now; returns how many it took.
+    qint64 sendUnasked(const QByteArray &bytes);
+
+    // The kit's answers and its record.
+    KitBehaviour &behaviour();
+
     // Writes the memory as an Intel HEX file (data records, little-endian words
     // at byte address 2*w, end-of-file record). Throws std::runtime_error.
     void writeHexDump(const QString &path) const;
     // Appends one line per frame/command to this file from now on (empty: off):
     // "<microseconds since start()> F", "... ?", "... A 1EFF 1234", "... hangup".
     // Throws std::runtime_error when the file cannot be opened.
-    void setLogFile(const QString &path);
+    void setLogFile(const QString &path) { behaviour().setLogFile(path); }
 
 private:
     struct State;

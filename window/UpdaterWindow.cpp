@@ -2,17 +2,24 @@
 
 #include "Controls.h"
 #include "HexFileChoice.h"
+#include "HexImage.h"
 #include "KitLink.h"
+#include "KitProfile.h"
 #include "MSComm100.h"
 #include "PortMap.h"
+#include "QtSerialLine.h"
+#include "SerialAdapters.h"
 #include "SettingsStore.h"
 #include "Texts.h"
+#include "UpdateHistory.h"
 #include "UserDialogs.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -40,8 +47,10 @@ constexpr double EngraveOffsetTwips = 20;
 UpdaterWindow::UpdaterWindow(const QString &appDir, SettingsStore &settings, UserDialogs &dialogs, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint),
-      m_appDir(appDir), m_settings(settings), m_dialogs(dialogs), m_comm(std::make_unique<MSComm100>(settings)),
-      m_link(std::make_unique<KitLink>(*m_comm, static_cast<DeviceHost &>(*this)))
+      m_appDir(appDir), m_settings(settings), m_dialogs(dialogs),
+      m_comm(std::make_unique<MSComm100>(std::make_unique<QtSerialLine>())),
+      m_link(std::make_unique<KitLink>(*m_comm, StandardKit, static_cast<LinkReports &>(*this))),
+      m_ports(std::make_unique<PortNumbering>(settings))
 {
     registerPictures();
     setObjectName(QStringLiteral("UpdaterWindow"));
@@ -132,6 +141,8 @@ void UpdaterWindow::Form_Load()
     emptyLogFile();
     for (int port = 1; port <= 20; ++port)
         m_comboComPort->addItem(QString::number(port));
+    // An adapter plugged in now gets its number (and the entries their tooltips) at once.
+    connect(m_ports.get(), &PortNumbering::changed, this, &UpdaterWindow::updatePortToolTip);
     m_comboComPort->setEditText(m_settings.setting(ComKey, QStringLiteral("?")));
     m_comboSpeed->addItems({QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")});
     m_comboSpeed->setEditText(QStringLiteral("9600"));
@@ -147,10 +158,16 @@ void UpdaterWindow::emptyLogFile()
         log.write("\r\n");
 }
 
+// Each entry of the port list names its device, and so does the box for its text.
 void UpdaterWindow::updatePortToolTip()
 {
-    const std::optional<int> number = parsePortNumber(m_comboComPort->currentText());
-    m_comboComPort->setToolTip(number ? devicePathForPort(*number, m_settings) : QString());
+    const auto describe = [this](const QString &portText) {
+        const std::optional<int> number = parsePortNumber(portText);
+        return number ? m_ports->describe(*number) : QString();
+    };
+    for (int entry = 0; entry < m_comboComPort->count(); ++entry)
+        m_comboComPort->setItemData(entry, describe(m_comboComPort->itemText(entry)), Qt::ToolTipRole);
+    m_comboComPort->setToolTip(describe(m_comboComPort->currentText()));
 }
 
 void UpdaterWindow::OKButton_Click() { close(); }
@@ -159,30 +176,73 @@ void UpdaterWindow::Combo_ComPort_Click() { m_settings.setSetting(ComKey, m_comb
 
 void UpdaterWindow::Combo_speed_Click() { m_settings.setSetting(SpeedKey, m_comboSpeed->currentText()); }
 
-template <typename Exchange> void UpdaterWindow::runExchange(Exchange exchange)
+// The port box's text as a device, the speed box's text as line settings
+// (none when it is no entry of the list: the port keeps the settings it has).
+// A text that leads to no port stops the exchange with a status text.
+std::optional<PortChoice> UpdaterWindow::Com_Initialize()
 {
-    if (m_link->busy())
-        return;
-    exchange();
-    if (m_closeRequested)
-        close();
+    const QString portText = m_comboComPort->currentText();
+    if (portText.isEmpty()) {
+        m_dialogs.information(Texts::SetPortNumber);
+        return std::nullopt;
+    }
+    m_link->closePort();
+    const std::optional<int> number = parsePortNumber(portText);
+    if (!number) {
+        msgCmt(Texts::PortNotANumber);
+        failureDetail(QStringLiteral("\"%1\" is not a port number").arg(portText));
+        return std::nullopt;
+    }
+    const QString device = m_ports->devicePath(*number);
+    if (device.isEmpty()) {
+        msgCmt(Texts::PortRefused);
+        failureDetail(QStringLiteral("port number %1 names no serial device").arg(*number));
+        return std::nullopt;
+    }
+    return PortChoice{device, StandardKit.lineSettingsFor(m_comboSpeed->currentText()).value_or(QString())};
 }
 
 void UpdaterWindow::CmdVersion_Click()
 {
-    runExchange([this] { m_link->versionQuery(m_comboComPort->currentText(), m_comboSpeed->currentText()); });
+    if (m_link->busy())
+        return;
+    msgCmt(QString());
+    if (const std::optional<PortChoice> port = Com_Initialize())
+        m_link->startVersionQuery(*port);
 }
 
 void UpdaterWindow::CmdUpdate_Click()
 {
-    runExchange([this] {
-        m_link->update(m_comboComPort->currentText(), m_comboSpeed->currentText(), m_hexFileName);
-    });
+    if (m_link->busy())
+        return;
+    if (m_comboComPort->currentText().isEmpty()) {
+        m_dialogs.information(Texts::SetPortNumber);
+        return;
+    }
+    msgCmt(QString());
+    if (m_hexFileName.isEmpty()) {
+        msgCmt(Texts::NoFileLoaded);
+        return;
+    }
+    const std::optional<PortChoice> port = Com_Initialize();
+    if (!port)
+        return;
+    m_updatePortText = m_comboComPort->currentText();
+    m_updateFile = m_hexFileName;
+    m_updateSha256.clear();
+    m_link->startUpdate(*port, [this] { return File_Load(m_updateFile); });
+}
+
+HexImage UpdaterWindow::File_Load(const QString &file_name)
+{
+    HexImage image = HexFile::read(file_name);
+    m_updateSha256 = QString::fromLatin1(image.sha256);
+    return image;
 }
 
 void UpdaterWindow::CmdOpen_Click()
 {
-    if (m_link->busy())
+    if (m_link->busy()) // the exchange that runs keeps its file
         return;
     if (m_comboComPort->currentText().isEmpty()) {
         m_dialogs.information(Texts::SetPortNumber);
@@ -214,17 +274,19 @@ void UpdaterWindow::msgProgressBar(const QString &pmode, double pmin, double pma
     m_progressBar1->setValue(qRound(m_progress.value));
     m_progressBar1->setVisible(m_progress.visible);
     if (effect == ProgressRules::Effect::Reset)
-        processEvents();
+        QCoreApplication::processEvents();
 }
 
 bool UpdaterWindow::commError() const { return m_link->commError(); }
 
+bool UpdaterWindow::exchangeRunning() const { return m_link->busy(); }
+
 void UpdaterWindow::closeEvent(QCloseEvent *event)
 {
     if (m_link->busy()) {
-        // Stop the running exchange at its next wait; the window closes when it has ended.
+        // Stop the running exchange; the window closes once it has ended.
         m_closeRequested = true;
-        m_link->interruptWait();
+        m_link->cancel();
         event->ignore();
         return;
     }
@@ -234,10 +296,51 @@ void UpdaterWindow::closeEvent(QCloseEvent *event)
 
 void UpdaterWindow::Form_Unload() { m_link->closePort(); }
 
-void UpdaterWindow::showMessage(const QString &text) { m_dialogs.information(text); }
+// ---- what the exchanges report ----
 
-void UpdaterWindow::showFirmwareVersion(const QString &version) { m_textFirmwareVersion->setPlainText(version); }
+void UpdaterWindow::statusText(const QString &text) { msgCmt(text); }
 
-void UpdaterWindow::processEvents() { QCoreApplication::processEvents(); }
+void UpdaterWindow::failureDetail(const QString &reason) { m_statusBar1->messagePanel()->setToolTip(reason); }
 
-void UpdaterWindow::showFailureDetail(const QString &reason) { m_statusBar1->messagePanel()->setToolTip(reason); }
+void UpdaterWindow::versionRead(const QString &version) { m_textFirmwareVersion->setPlainText(version); }
+
+void UpdaterWindow::wordWritten(const WordProgress &progress)
+{
+    msgProgressBar(QStringLiteral("on"), 0, StandardKit.progressMaximum, progress.address);
+}
+
+void UpdaterWindow::progressReset() { msgProgressBar(QStringLiteral("off"), 0, 0, 0); }
+
+void UpdaterWindow::message(LinkMessage message) { m_dialogs.information(messageText(message)); }
+
+void UpdaterWindow::finished(const LinkResult &result)
+{
+    if (result.update)
+        recordInHistory(result);
+    emit exchangeEnded();
+    if (m_closeRequested)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+// A history that cannot be written never fails the update: the reason joins
+// the status line's tooltip.
+void UpdaterWindow::recordInHistory(const LinkResult &result)
+{
+    UpdateRecord record;
+    record.time = QDateTime::currentDateTime();
+    record.program = QStringLiteral("kitupdater");
+    record.port = m_updatePortText;
+    record.device = result.devicePath;
+    record.kitVersion = result.kitVersion;
+    record.file = QFileInfo(m_updateFile).absoluteFilePath();
+    record.sha256 = m_updateSha256;
+    record.wordsSent = result.wordsSent;
+    record.ending = historyEndingName(result.ending);
+    record.seconds = result.seconds;
+    const QString error = UpdateHistory::append(record);
+    if (error.isEmpty())
+        return;
+    QLabel *panel = m_statusBar1->messagePanel();
+    const QString shown = panel->toolTip();
+    panel->setToolTip(shown.isEmpty() ? error : shown + QLatin1Char('\n') + error);
+}

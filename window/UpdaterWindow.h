@@ -2,14 +2,18 @@
 // and its documentation know; the work itself is done in device/ and hexfile/.
 #pragma once
 
-#include "DeviceHost.h"
+#include "LinkReports.h"
 #include "ProgressRules.h"
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class KitLink;
 class MSComm100;
+struct HexImage;
+struct PortChoice;
+class PortNumbering;
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -21,7 +25,7 @@ class SettingsStore;
 class StatusBar;
 class UserDialogs;
 
-class UpdaterWindow : public QWidget, private DeviceHost {
+class UpdaterWindow : public QWidget, private LinkReports {
     Q_OBJECT
 
 public:
@@ -38,12 +42,18 @@ public:
     void CmdUpdate_Click();
 
     // Window procedures.
-    void msgCmt(const QString &cmt1) override;
-    void msgProgressBar(const QString &pmode, double pmin, double pmax, double ppos) override;
+    void msgCmt(const QString &cmt1);
+    void msgProgressBar(const QString &pmode, double pmin, double pmax, double ppos);
 
     QString hexFileName() const { return m_hexFileName; }
     bool commError() const;
     const ProgressState &progressState() const { return m_progress; }
+    // True while a version query or an update runs.
+    bool exchangeRunning() const;
+
+signals:
+    // A version query or an update has ended.
+    void exchangeEnded();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -56,26 +66,35 @@ private:
     void Form_Unload();
     void emptyLogFile();
     void updatePortToolTip();
+    // The port and speed of the two boxes, for the exchange about to start.
+    std::optional<PortChoice> Com_Initialize();
+    // Reads and checks the HEX file once the handshake has succeeded.
+    HexImage File_Load(const QString &file_name);
+    void recordInHistory(const LinkResult &result);
 
-    // DeviceHost
-    void showMessage(const QString &text) override;
-    void showFirmwareVersion(const QString &version) override;
-    void processEvents() override;
-    bool cancelRequested() const override { return m_closeRequested; }
-    void showFailureDetail(const QString &reason) override;
-
-    // Runs one exchange with the kit; a close asked for meanwhile is carried out after it.
-    template <typename Exchange> void runExchange(Exchange exchange);
+    // LinkReports
+    void statusText(const QString &text) override;
+    void failureDetail(const QString &reason) override;
+    void versionRead(const QString &version) override;
+    void wordWritten(const WordProgress &progress) override;
+    void progressReset() override;
+    void message(LinkMessage message) override;
+    void finished(const LinkResult &result) override;
 
     QString m_appDir;
     SettingsStore &m_settings;
     UserDialogs &m_dialogs;
     std::unique_ptr<MSComm100> m_comm;
     std::unique_ptr<KitLink> m_link;
+    std::unique_ptr<PortNumbering> m_ports;
 
     QString m_hexFileName;
     ProgressState m_progress;
     bool m_closeRequested = false;
+    // Of the update that runs: the port text it started with, and the file's digest once read.
+    QString m_updatePortText;
+    QString m_updateFile;
+    QString m_updateSha256;
 
     QLabel *m_label1 = nullptr;
     QComboBox *m_comboComPort = nullptr;

@@ -58,7 +58,6 @@ private slots:
     void help();
     void check_data();
     void check();
-    void portsListsTheMappedNumbers();
 
 private:
     Run run(QStringList arguments);
@@ -272,19 +271,6 @@ void CliTest::check()
         QVERIFY2(result.err.contains(errHas), qPrintable(result.err));
     QVERIFY(m_kit->commandBytes().isEmpty());
     QVERIFY(m_kit->frames().isEmpty());
-}
-
-void CliTest::portsListsTheMappedNumbers()
-{
-    writeFile(m_config->path() + QStringLiteral("/KitUpdater/KitUpdater.ini"),
-              withPaths(QStringLiteral("[Ports]\n7={slave}\n12=/dev/ttyUSB3\n")).toUtf8());
-    const Run result = run({QStringLiteral("ports")});
-    QCOMPARE(result.exitCode, 0);
-    const QString ini = m_config->path() + QStringLiteral("/KitUpdater/KitUpdater.ini");
-    QCOMPARE(result.out.mid(0, 2),
-             QStringList({withPaths(QStringLiteral("7\t{slave}\t(mapped in ")) + ini + QLatin1Char(')'),
-                          QStringLiteral("12\t/dev/ttyUSB3\t(mapped in ") + ini + QLatin1Char(')')}));
-    QVERIFY(m_kit->commandBytes().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(CliTest)

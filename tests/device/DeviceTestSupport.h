@@ -1,104 +1,118 @@
-// Shared by the device tests: a host that records what the user would see, and
-// a kit simulated on a pseudo-terminal that port number 7 maps to.
+// Shared by the device tests: reports recorded as the user would see them,
+// and a kit behind an in-memory line (no terminal, no thread).
 #pragma once
 
-#include "DeviceHost.h"
-#include "KitLink.h"
+#include "HexImage.h"
 #include "HexWriter.h"
-#include "KitSimulator.h"
+#include "InMemoryKitLine.h"
+#include "KitBehaviour.h"
+#include "KitLink.h"
+#include "KitProfile.h"
+#include "LinkReports.h"
 #include "MSComm100.h"
-#include "SettingsStore.h"
 
-#include <QCoreApplication>
-#include <QFile>
+#include <QSignalSpy>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QVector>
 #include <functional>
 #include <memory>
 
-struct ProgressCall {
-    QString mode;
-    double min;
-    double max;
-    double pos;
-    bool operator==(const ProgressCall &o) const
-    {
-        return mode == o.mode && min == o.min && max == o.max && pos == o.pos;
-    }
-};
-
-class RecordingHost : public DeviceHost {
+// Everything the exchanges report, in order, as one line each.
+class RecordingReports : public QObject, public LinkReports {
+    Q_OBJECT
 public:
+    QStringList events;       // "status: ...", "detail", "version: ...", "word 0x0008 1/2", "reset", "message: ..."
     QStringList statuses;
     QStringList messages;
     QStringList versions;
-    QStringList failureDetails;
-    QVector<ProgressCall> progress;
-    bool cancel = false;
-    std::function<void()> onProgress; // runs inside every progress call
+    QStringList details;
+    QVector<WordProgress> words;
+    LinkResult result;
+    int endings = 0;
+    std::function<void()> onWord; // runs inside every word report
 
-    void msgCmt(const QString &cmt1) override { statuses << cmt1; }
-    void msgProgressBar(const QString &pmode, double pmin, double pmax, double ppos) override
+    void clear()
     {
-        progress.append({pmode, pmin, pmax, ppos});
-        if (onProgress)
-            onProgress();
+        events.clear();
+        statuses.clear();
+        messages.clear();
+        versions.clear();
+        details.clear();
+        words.clear();
+        result = LinkResult();
+        endings = 0;
     }
-    void showMessage(const QString &text) override { messages << text; }
-    void showFirmwareVersion(const QString &version) override { versions << version; }
-    void processEvents() override { QCoreApplication::processEvents(); }
-    bool cancelRequested() const override { return cancel; }
-    void showFailureDetail(const QString &reason) override { failureDetails << reason; }
+
+    void statusText(const QString &text) override
+    {
+        statuses << text;
+        events << QStringLiteral("status: ") + text;
+    }
+    void failureDetail(const QString &reason) override
+    {
+        details << reason;
+        events << QStringLiteral("detail");
+    }
+    void versionRead(const QString &version) override
+    {
+        versions << version;
+        events << QStringLiteral("version: ") + version;
+    }
+    void wordWritten(const WordProgress &progress) override
+    {
+        words << progress;
+        events << QStringLiteral("word %1 %2/%3").arg(progress.address).arg(progress.sent).arg(progress.toSend);
+        if (onWord)
+            onWord();
+    }
+    void progressReset() override { events << QStringLiteral("reset"); }
+    void message(LinkMessage message) override
+    {
+        messages << messageText(message);
+        events << QStringLiteral("message");
+    }
+    void finished(const LinkResult &r) override
+    {
+        result = r;
+        ++endings;
+        emit ended();
+    }
+
+signals:
+    void ended();
 };
 
-constexpr int SimPortNumber = 7;
-
-// A started kit, a settings file that maps port 7 to it, the port and the link.
-class SimulatedKitLine {
-public:
-    explicit SimulatedKitLine(const KitSimConfig &config = {}) : kit(config)
+// A kit, the in-memory line to it, the serial-port component and the exchanges.
+struct InMemoryKit {
+    explicit InMemoryKit(const KitSimConfig &config = {}) : kit(config)
     {
-        kit.start();
-        settings = storeMapping({{SimPortNumber, kit.slavePath()}});
-        port = std::make_unique<MSComm100>(*settings);
-        link = std::make_unique<KitLink>(*port, host);
+        auto owned = std::make_unique<InMemoryKitLine>(kit);
+        line = owned.get();
+        port = std::make_unique<MSComm100>(std::move(owned));
+        link = std::make_unique<KitLink>(*port, StandardKit, reports);
     }
 
-    // A settings file in the temporary folder with these "Ports" entries.
-    std::unique_ptr<SettingsStore> storeMapping(const QVector<QPair<int, QString>> &ports)
+    // Runs an exchange to its end.
+    template <typename Start> void run(Start start)
     {
-        const QString path = dir.filePath(QStringLiteral("settings%1.ini").arg(++m_storeCount));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        file.write("[Ports]\n");
-        for (const auto &entry : ports)
-            file.write(QStringLiteral("%1=%2\n").arg(entry.first).arg(entry.second).toUtf8());
-        file.close();
-        return std::make_unique<SettingsStore>(path);
+        QSignalSpy ended(&reports, &RecordingReports::ended);
+        start();
+        if (link->busy())
+            QVERIFY(ended.wait(10000));
+    }
+    void version() { run([this] { QVERIFY(link->startVersionQuery(choice)); }); }
+    void update(const QByteArray &hexText)
+    {
+        run([&] { QVERIFY(link->startUpdate(choice, [hexText] { return HexFile::parse(hexText); })); });
     }
 
-    QString writeFile(const QString &name, const QByteArray &content)
-    {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        file.write(content);
-        return path;
-    }
-
-    QTemporaryDir dir;
-    KitSimulator kit;
-    std::unique_ptr<SettingsStore> settings;
+    KitBehaviour kit;
+    InMemoryKitLine *line = nullptr;
     std::unique_ptr<MSComm100> port;
-    RecordingHost host;
+    RecordingReports reports;
     std::unique_ptr<KitLink> link;
-
-private:
-    int m_storeCount = 0;
+    PortChoice choice{QStringLiteral("/dev/kit"), QStringLiteral("9600,n,8,1")};
 };
 
 // A data record holding one program word (low byte first) at word address w.
@@ -106,4 +120,13 @@ inline QByteArray wordRecord(quint16 wordAddress, quint16 value)
 {
     const char bytes[] = {char(value & 0xFF), char(value >> 8)};
     return HexWriter::record(quint16(wordAddress * 2), 0x00, QByteArray(bytes, 2));
+}
+
+// Words 1 to count, value 0x1100 * w, and the end-of-file record.
+inline QByteArray wordsFile(int count)
+{
+    QByteArray text;
+    for (int w = 1; w <= count; ++w)
+        text += wordRecord(quint16(w), quint16(0x1100 * w)) + "\r\n";
+    return text + ":00000001FF\r\n";
 }

@@ -14,12 +14,15 @@
 // KITUPDATER_SOAK_RUNS and KITUPDATER_SOAK_SEED change the number of runs and
 // the seed; a failure names both and the run, so that it can be replayed.
 
-#include "ExpectedTexts.h"
 #include "DeviceTestSupport.h"
+#include "ExpectedTexts.h"
+#include "KitSimulator.h"
+#include "QtSerialLine.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -38,7 +41,6 @@ using namespace Expected;
 
 namespace {
 
-const QString Port = QStringLiteral("7");
 const QStringList Speeds = {QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")};
 
 const QRegularExpression DoneStatus(QStringLiteral("^アップデート完了。  ([0-9]+)sec$"));
@@ -389,13 +391,17 @@ QSet<Ending> decidedEndings(const FaultPlan &plan, const SoakFile &file)
     return {first.ending};
 }
 
-// ---- the port between link and line ----
+// ---- the line under the serial-port component ----
 
-// Passes everything to the real port; keeps the frames the link hands to the
-// line and lets the run act just before and just after each frame.
-class FrameTap final : public CommPort {
+// Passes everything to the real line; keeps the frames handed to it and lets
+// the run act just before and just after each frame.
+class TappedLine final : public SerialLine {
 public:
-    explicit FrameTap(CommPort &line) : m_line(line) {}
+    TappedLine() : m_line(std::make_unique<QtSerialLine>())
+    {
+        connect(m_line.get(), &SerialLine::bytesArrived, this, &SerialLine::bytesArrived);
+        connect(m_line.get(), &SerialLine::failed, this, &SerialLine::failed);
+    }
 
     QVector<KitFrame> frames;
     // Takes during the transfer whose size differs from what the kit writes
@@ -405,38 +411,27 @@ public:
     std::function<void(int frameNumber)> beforeFrame;
     std::function<void(int frameNumber)> afterFrame;
 
-    bool PortOpen() const override { return m_line.PortOpen(); }
-    void setPortOpen(bool open) override { m_line.setPortOpen(open); }
-    void setCommPort(int number) override { m_line.setCommPort(number); }
-    int commPortNumber() const override { return m_line.commPortNumber(); }
-    void setSettings(const QString &settings) override { m_line.setSettings(settings); }
-    QString Settings() const override { return m_line.Settings(); }
-    void setInputMode(int mode) override { m_line.setInputMode(mode); }
-    void setHandshaking(int mode) override { m_line.setHandshaking(mode); }
-    void setInputLen(int length) override { m_line.setInputLen(length); }
-    void setRThreshold(int threshold) override { m_line.setRThreshold(threshold); }
-    int InBufferCount() const override { return m_line.InBufferCount(); }
-    void setInBufferCount(int count) override { m_line.setInBufferCount(count); }
-    QByteArray Input() override
+    void open(const QString &devicePath, const LineSettings &settings) override { m_line->open(devicePath, settings); }
+    void close() override { m_line->close(); }
+    bool isOpen() const override { return m_line->isOpen(); }
+    void configure(const LineSettings &settings) override { m_line->configure(settings); }
+    qint64 bytesAvailable() const override { return m_line->bytesAvailable(); }
+    void discardInput() override { m_line->discardInput(); }
+    QByteArray read(qint64 maxBytes) override
     {
-        const QByteArray taken = m_line.Input();
+        const QByteArray taken = m_line->read(maxBytes);
         if (!frames.isEmpty() && taken.size() != bytesPerAnswer)
             ++unevenTakes;
         return taken;
     }
-    WaitResult waitForInput(int atLeast, QDeadlineTimer deadline) override
-    {
-        return m_line.waitForInput(atLeast, deadline);
-    }
-    void interruptWait() override { m_line.interruptWait(); }
 
-    void Output(const QByteArray &bytes) override
+    void write(const QByteArray &bytes) override
     {
         const bool isFrame = bytes.size() == 5 && bytes.at(0) == '\x41';
         const int number = int(frames.size()) + 1;
         if (isFrame && beforeFrame)
             beforeFrame(number);
-        m_line.Output(bytes);
+        m_line->write(bytes);
         if (!isFrame)
             return;
         frames.append({quint16(quint8(bytes[1]) << 8 | quint8(bytes[2])), quint16(quint8(bytes[3]) << 8 | quint8(bytes[4]))});
@@ -445,7 +440,7 @@ public:
     }
 
 private:
-    CommPort &m_line;
+    std::unique_ptr<QtSerialLine> m_line;
 };
 
 // ---- checks; each returns what is wrong, empty when all is well ----
@@ -503,11 +498,11 @@ QString checkKitRecord(const KitSimulator &kit, const QVector<KitFrame> &hostFra
     return QString();
 }
 
-QString checkHandshakeEnding(const RecordingHost &host, const QVector<KitFrame> &hostFrames)
+QString checkHandshakeEnding(const RecordingReports &host, const QVector<KitFrame> &hostFrames)
 {
-    if (!hostFrames.isEmpty() || !host.progress.isEmpty())
+    if (!hostFrames.isEmpty() || !host.words.isEmpty())
         return QStringLiteral("the handshake failed, yet %1 frames went out").arg(hostFrames.size());
-    if (host.statuses.size() < 3 || host.statuses.first() != QString() || host.statuses.at(1) != QString())
+    if (host.statuses.size() < 2 || host.statuses.first() != QString())
         return QStringLiteral("statuses of a failed handshake: %1").arg(host.statuses.join(QStringLiteral(" | ")));
     for (const QString &message : host.messages) {
         if (message != VersionTimeoutMessage)
@@ -518,7 +513,7 @@ QString checkHandshakeEnding(const RecordingHost &host, const QVector<KitFrame> 
 
 // Tells the ending from the status line and the message boxes; none of the
 // three (or two of them at once) is an error.
-QString classify(const RecordingHost &host, Ending &ending)
+QString classify(const RecordingReports &host, Ending &ending)
 {
     if (host.statuses.isEmpty())
         return QStringLiteral("no status at all");
@@ -527,8 +522,8 @@ QString classify(const RecordingHost &host, Ending &ending)
         ending = Ending::Handshake;
         return QString();
     }
-    const QStringList expectedStart = {QString(), QString(), VersionReadStatus, UpdatingStatus};
-    if (host.statuses.size() != 5 || host.statuses.mid(0, 4) != expectedStart)
+    const QStringList expectedStart = {QString(), VersionReadStatus, UpdatingStatus};
+    if (host.statuses.size() != 4 || host.statuses.mid(0, 3) != expectedStart)
         return QStringLiteral("statuses: %1").arg(host.statuses.join(QStringLiteral(" | ")));
     if (DoneStatus.match(last).hasMatch() && host.messages == QStringList{DoneMessage})
         ending = Ending::Completion;
@@ -546,32 +541,26 @@ QString classify(const RecordingHost &host, Ending &ending)
     return QString();
 }
 
-// The "on" calls follow the file's words in order; the time-out ending alone
-// adds the "off" call. The word whose answer was awaited when the run ended
-// has no call yet.
-QString checkProgress(const RecordingHost &host, Ending ending, const SoakFile &file, int framesSent)
+// The word reports follow the file's words in order; the time-out ending
+// alone resets the progress. The word whose answer was awaited when the run
+// ended has no report yet.
+QString checkProgress(const RecordingReports &host, Ending ending, const SoakFile &file, int framesSent)
 {
-    QVector<ProgressCall> calls = host.progress;
-    const ProgressCall off{QStringLiteral("off"), 0, 0, 0};
-    if (ending == Ending::TimeOut) {
-        if (calls.isEmpty() || !(calls.last() == off))
-            return QStringLiteral("the time-out ending did not reset the progress bar");
-        calls.removeLast();
-    }
+    const QVector<WordProgress> &calls = host.words;
+    if ((ending == Ending::TimeOut) != (host.events.value(host.events.size() - 1) == QLatin1String("reset")))
+        return QStringLiteral("the progress was reset at the end: %1").arg(host.events.value(host.events.size() - 1));
     if (calls.size() > file.words.size())
-        return QStringLiteral("%1 progress calls for %2 words").arg(calls.size()).arg(file.words.size());
+        return QStringLiteral("%1 word reports for %2 words").arg(calls.size()).arg(file.words.size());
     int sentBefore = 0;
     for (int i = 0; i < calls.size(); ++i) {
-        const ProgressCall expected{QStringLiteral("on"), 0, 7936, double(file.words[i].address)};
-        if (!(calls[i] == expected))
-            return QStringLiteral("progress call %1 is (%2, %3, %4, %5), word %6 expected")
-                .arg(i)
-                .arg(calls[i].mode)
-                .arg(calls[i].min)
-                .arg(calls[i].max)
-                .arg(calls[i].pos)
-                .arg(file.words[i].address);
         sentBefore += file.words[i].sent ? 1 : 0;
+        if (calls[i].address != file.words[i].address || calls[i].sent != sentBefore)
+            return QStringLiteral("word report %1 is (0x%2, %3 sent), word 0x%4 with %5 sent expected")
+                .arg(i)
+                .arg(calls[i].address, 0, 16)
+                .arg(calls[i].sent)
+                .arg(file.words[i].address, 0, 16)
+                .arg(sentBefore);
     }
     const bool awaited = sentBefore == framesSent - 1 && calls.size() < file.words.size() && file.words[calls.size()].sent;
     const bool allAnswered = sentBefore == framesSent;
@@ -584,7 +573,7 @@ QString checkProgress(const RecordingHost &host, Ending ending, const SoakFile &
     return QString();
 }
 
-QString checkCompletionSeconds(const RecordingHost &host, qint64 runMs, const FaultPlan &plan)
+QString checkCompletionSeconds(const RecordingReports &host, qint64 runMs, const FaultPlan &plan)
 {
     const int seconds = DoneStatus.match(host.statuses.last()).captured(1).toInt();
     const int atLeast = plan.slowFrame ? plan.slowDelayUs / 1000000 : 0;
@@ -693,13 +682,27 @@ private:
     QString checkTransferEnding(const Run &run);
     QString context(const Run &run) const;
 
+    QString writeFile(const QString &name, const QByteArray &content);
+
     int m_seed = 0;
     int m_runs = 0;
     Watchdog m_watchdog;
-    std::unique_ptr<SimulatedKitLine> m_line;
-    std::unique_ptr<FrameTap> m_tap;
+    QTemporaryDir m_dir;
+    KitSimulator m_kit;
+    TappedLine *m_tap = nullptr;
+    std::unique_ptr<MSComm100> m_port;
+    std::unique_ptr<RecordingReports> m_reports;
     std::unique_ptr<KitLink> m_link;
 };
+
+QString TestSoak::writeFile(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 void TestSoak::updatesUnderFaults()
 {
@@ -707,9 +710,11 @@ void TestSoak::updatesUnderFaults()
     m_seed = environmentNumber("KITUPDATER_SOAK_SEED", 20240611);
     qInfo("soak: %d runs, seed %d (KITUPDATER_SOAK_RUNS, KITUPDATER_SOAK_SEED)", m_runs, m_seed);
     std::mt19937 rng(static_cast<std::mt19937::result_type>(m_seed));
-    m_line = std::make_unique<SimulatedKitLine>();
-    m_tap = std::make_unique<FrameTap>(*m_line->port);
-    m_link = std::make_unique<KitLink>(*m_tap, m_line->host);
+    auto tap = std::make_unique<TappedLine>();
+    m_tap = tap.get();
+    m_port = std::make_unique<MSComm100>(std::move(tap));
+    m_reports = std::make_unique<RecordingReports>();
+    m_link = std::make_unique<KitLink>(*m_port, StandardKit, *m_reports);
     const QVector<RealWait> realWaits = realWaitsFor(rng, m_runs);
     QMap<Ending, int> counts;
     QMap<QString, int> faultCounts;
@@ -725,7 +730,7 @@ void TestSoak::updatesUnderFaults()
             run.file = randomHexFile(rng);
         while (realWait != RealWait::None && run.file.sentWords().isEmpty());
         run.plan = randomFaults(rng, realWait, int(run.file.sentWords().size()));
-        run.fileName = m_line->writeFile(QStringLiteral("run%1.hex").arg(number), run.file.text);
+        run.fileName = writeFile(QStringLiteral("run%1.hex").arg(number), run.file.text);
 
         performRun(run);
         const QString problem = checkRun(run);
@@ -749,24 +754,22 @@ void TestSoak::updatesUnderFaults()
           runsWithUnevenTakes);
 }
 
-// A kit that hung up in the last run is started on a new line, and port 7 follows it.
+// A kit that hung up in the last run is started on a new line.
 void TestSoak::prepareKit(const FaultPlan &plan)
 {
-    KitSimulator &kit = m_line->kit;
+    KitSimulator &kit = m_kit;
     // Cleared before the new counts apply and before a restart: the old record
     // would meet the hang-up count at once.
     kit.clearRecord();
     kit.setConfig(plan.kitConfig());
-    if (!kit.isRunning()) {
+    if (!kit.isRunning())
         kit.start();
-        m_line->settings->setMappedPort(SimPortNumber, kit.slavePath());
-    }
 }
 
 void TestSoak::armFaults(const Run &run, QObject &scope)
 {
     const FaultPlan &plan = run.plan;
-    KitSimulator &kit = m_line->kit;
+    KitSimulator &kit = m_kit;
     m_tap->frames.clear();
     m_tap->bytesPerAnswer = int(plan.stray.size() + plan.answer.size());
     m_tap->unevenTakes = 0;
@@ -782,17 +785,13 @@ void TestSoak::armFaults(const Run &run, QObject &scope)
     m_tap->afterFrame = [this, &plan, &scope](int frame) {
         if (frame != plan.closeAfter)
             return;
-        QTimer::singleShot(0, &scope, [this] {
-            m_line->host.cancel = true;
-            m_link->interruptWait();
-        });
+        QTimer::singleShot(0, &scope, [this] { m_link->cancel(); });
     };
 }
 
 void TestSoak::performRun(Run &run)
 {
-    RecordingHost &host = m_line->host;
-    host = RecordingHost();
+    m_reports->clear();
     prepareKit(run.plan);
     QObject scope; // ends any close request still pending with the run
     armFaults(run, scope);
@@ -801,7 +800,11 @@ void TestSoak::performRun(Run &run)
                    QStringLiteral("seed %1, run %2").arg(m_seed).arg(run.number));
     QElapsedTimer timer;
     timer.start();
-    m_link->update(Port, run.plan.speed, run.fileName);
+    QSignalSpy ended(m_reports.get(), &RecordingReports::ended);
+    const PortChoice port{m_kit.slavePath(), StandardKit.lineSettingsFor(run.plan.speed).value_or(QString())};
+    m_link->startUpdate(port, [fileName = run.fileName] { return HexFile::read(fileName); });
+    while (m_link->busy())
+        ended.wait(100);
     run.elapsedMs = timer.elapsed();
     m_watchdog.disarm();
 
@@ -815,7 +818,7 @@ void TestSoak::performRun(Run &run)
 // next run starts on a quiet line.
 void TestSoak::settleAfter(Run &run)
 {
-    KitSimulator &kit = m_line->kit;
+    KitSimulator &kit = m_kit;
     const int sent = int(m_tap->frames.size());
     waitUntil([&] { return kit.frames().size() >= sent || !kit.isRunning(); }, SettleMs);
     const int hangUp = run.plan.hangUpAfter;
@@ -828,7 +831,7 @@ void TestSoak::settleAfter(Run &run)
 
 QString TestSoak::checkRun(Run &run)
 {
-    const RecordingHost &host = m_line->host;
+    const RecordingReports &host = *m_reports;
     if (run.elapsedMs > timeBound(run.plan))
         return QStringLiteral("the run took %1 ms").arg(run.elapsedMs);
     if (QString problem = classify(host, run.ending); !problem.isEmpty())
@@ -840,11 +843,11 @@ QString TestSoak::checkRun(Run &run)
 
 QString TestSoak::checkTransferEnding(const Run &run)
 {
-    const RecordingHost &host = m_line->host;
+    const RecordingReports &host = *m_reports;
     const QVector<FileWord> sent = run.file.sentWords();
     if (QString problem = checkPrefixOfFile(m_tap->frames, sent, QStringLiteral("host's")); !problem.isEmpty())
         return problem;
-    if (QString problem = checkKitRecord(m_line->kit, m_tap->frames, sent, run.kitHungUp); !problem.isEmpty())
+    if (QString problem = checkKitRecord(m_kit, m_tap->frames, sent, run.kitHungUp); !problem.isEmpty())
         return problem;
     if (QString problem = checkProgress(host, run.ending, run.file, int(m_tap->frames.size())); !problem.isEmpty())
         return problem;
@@ -871,7 +874,7 @@ QString TestSoak::context(const Run &run) const
         .arg(run.plan.describe())
         .arg(m_tap->frames.size())
         .arg(run.file.sentWords().size())
-        .arg(m_line->host.failureDetails.join(QStringLiteral(" | ")))
+        .arg(m_reports->details.join(QStringLiteral(" | ")))
         .arg(fileText);
 }
 

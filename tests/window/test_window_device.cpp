@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -114,6 +115,7 @@ private:
     QString shownVersion() { return control<QPlainTextEdit>("Text_FirmwareVersion")->toPlainText(); }
     QProgressBar *progressBar() { return control<QProgressBar>("ProgressBar1"); }
     void chooseFile(const QByteArray &content);
+    void press(QAbstractButton *button);
     void configureKit(const std::function<void(KitSimConfig &)> &change);
     bool slaveCanBeOpened();
 
@@ -175,6 +177,15 @@ void WindowDeviceTest::chooseFile(const QByteArray &content)
     QCOMPARE(window().hexFileName(), path);
 }
 
+// The user presses the button; the test goes on once the exchange it started has ended.
+void WindowDeviceTest::press(QAbstractButton *button)
+{
+    QSignalSpy ended(&window(), &UpdaterWindow::exchangeEnded);
+    button->click();
+    if (window().exchangeRunning())
+        QVERIFY(ended.wait(10000));
+}
+
 void WindowDeviceTest::configureKit(const std::function<void(KitSimConfig &)> &change)
 {
     KitSimConfig config = m_kit->config();
@@ -210,7 +221,7 @@ void WindowDeviceTest::wholeUpdate()
     QFETCH(int, barValue);
     chooseFile(hexText);
 
-    control<QToolButton>("CmdUpdate")->click();
+    press(control<QToolButton>("CmdUpdate"));
 
     QCOMPARE(framesOf(*m_kit), frames);
     QCOMPARE(m_kit->memory(), memoryOf(frames));
@@ -247,11 +258,11 @@ void WindowDeviceTest::versionButton()
     QFETCH(QString, statusAfter);
     QFETCH(QStringList, messages);
     auto *versionButton = control<QToolButton>("CmdVersion");
-    versionButton->click();
+    press(versionButton);
     QCOMPARE(shownVersion(), QString::fromLatin1(KitVersion));
     configureKit([&](KitSimConfig &c) { c.versionAnswer = answer; });
 
-    versionButton->click();
+    press(versionButton);
 
     QCOMPARE(shownVersion(), shown);
     QCOMPARE(status(), statusAfter);
@@ -271,7 +282,7 @@ void WindowDeviceTest::silentKitDuringUpdate()
                                  ":020278004444FC\r\n"    // word 0x013C, never sent
                                  ":00000001FF\r\n"));
 
-    control<QToolButton>("CmdUpdate")->click();
+    press(control<QToolButton>("CmdUpdate"));
 
     QCOMPARE(framesOf(*m_kit), (Frames{{0x004F, 0x1111}, {0x009E, 0x2222}, {0x00ED, 0x3333}}));
     QCOMPARE(m_dialogs.messages, QStringList{TimeoutMessage});
@@ -301,7 +312,7 @@ void WindowDeviceTest::clicksDuringUpdateAreIgnored()
         return false;
     });
 
-    control<QToolButton>("CmdUpdate")->click();
+    press(control<QToolButton>("CmdUpdate"));
 
     QVERIFY2(clickRounds >= 3, qPrintable(QString::number(clickRounds)));
     QCOMPARE(m_dialogs.openRequests, 1);                       // OPEN showed no dialog
@@ -330,7 +341,7 @@ void WindowDeviceTest::closingDuringUpdate()
         return true;
     });
 
-    control<QToolButton>("CmdUpdate")->click();
+    press(control<QToolButton>("CmdUpdate"));
 
     QVERIFY(heldWhileRunning);
     QVERIFY(visibleAfterClose);
@@ -338,7 +349,7 @@ void WindowDeviceTest::closingDuringUpdate()
     QVERIFY(framesAtClose < 8);
     QCOMPARE(status(), FailedStatus);
     QVERIFY(m_dialogs.messages.isEmpty()); // stopped, not timed out
-    QVERIFY(!window().isVisible());
+    QTRY_VERIFY(!window().isVisible());
     QVERIFY(slaveCanBeOpened());
 }
 
@@ -353,7 +364,7 @@ void WindowDeviceTest::closingReleasesThePort_data()
 void WindowDeviceTest::closingReleasesThePort()
 {
     QFETCH(bool, withOKButton);
-    control<QToolButton>("CmdVersion")->click();
+    press(control<QToolButton>("CmdVersion"));
     QCOMPARE(status(), VersionReadStatus);
     QVERIFY(!slaveCanBeOpened());
 
@@ -398,7 +409,7 @@ void WindowDeviceTest::portProblems()
     if (heldElsewhere)
         QVERIFY(holder.open(QIODevice::ReadWrite));
 
-    window().findChild<QToolButton *>(button)->click();
+    press(window().findChild<QToolButton *>(button));
 
     if (statusAfter.isNull())
         QVERIFY2(containsJapanese(status()), qPrintable(status()));
@@ -412,7 +423,7 @@ void WindowDeviceTest::portProblems()
     // Once the line is free and the port text right, the same window works.
     holder.close();
     control<QComboBox>("Combo_ComPort")->setEditText(QStringLiteral("7"));
-    control<QToolButton>("CmdVersion")->click();
+    press(control<QToolButton>("CmdVersion"));
     QCOMPARE(status(), VersionReadStatus);
 }
 

@@ -14,3 +14,7 @@ std::optional<int> parsePortNumber(const QString &text);
 // group, else /dev/ttyS(N-1) on Linux and COMN on Windows. Empty when the
 // number names no device at all (below 1 and unmapped).
 QString devicePathForPort(int number, const SettingsStore &settings);
+
+// The other way round: the number whose unmapped device is this one
+// (/dev/ttyS6 is 7, COM7 is 7). None for any other device.
+std::optional<int> unmappedPortNumberOf(const QString &devicePath);

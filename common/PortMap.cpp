@@ -5,6 +5,15 @@
 #include <limits>
 
 namespace {
+// Port N without a mapping: /dev/ttyS(N-1) on Linux, COMN on Windows.
+#ifdef Q_OS_WIN
+const QString UnmappedPrefix = QStringLiteral("COM");
+constexpr int UnmappedOffset = 0;
+#else
+const QString UnmappedPrefix = QStringLiteral("/dev/ttyS");
+constexpr int UnmappedOffset = 1;
+#endif
+
 bool isAsciiDigits(QStringView text)
 {
     if (text.isEmpty())
@@ -43,9 +52,17 @@ QString devicePathForPort(int number, const SettingsStore &settings)
         return mapped;
     if (number < 1)
         return QString();
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(number);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
+    return UnmappedPrefix + QString::number(number - UnmappedOffset);
+}
+
+std::optional<int> unmappedPortNumberOf(const QString &devicePath)
+{
+    if (!devicePath.startsWith(UnmappedPrefix))
+        return std::nullopt;
+    const QStringView digits = QStringView(devicePath).mid(UnmappedPrefix.size());
+    if (!isAsciiDigits(digits) || (digits.size() > 1 && digits.startsWith(QLatin1Char('0'))))
+        return std::nullopt;
+    bool ok = false;
+    const int index = digits.toInt(&ok);
+    return ok ? std::optional<int>(index + UnmappedOffset) : std::nullopt;
 }

@@ -1,0 +1,59 @@
+// Where the command line's output goes. Status texts and results on stdout,
+// message texts and reasons on stderr, progress bars on stderr when it is a
+// terminal; --quiet keeps only results and errors, --json turns stdout into
+// JSON. A closed stdout (a pipe whose reader went away) never stops the work.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QString>
+#include <QTextStream>
+#include <QVector>
+
+class Console {
+public:
+    enum class Mode { Human, Quiet, Json };
+
+    explicit Console(Mode mode);
+
+    Mode mode() const { return m_mode; }
+    bool json() const { return m_mode == Mode::Json; }
+
+    // A status text or other progress line (not in quiet or JSON mode).
+    void status(const QString &line);
+    // A result: printed in every mode but JSON.
+    void result(const QString &line);
+    // A message box's text or a note for the user on stderr (not in quiet mode).
+    void note(const QString &text);
+    // An error on stderr, in every mode.
+    void error(const QString &text);
+    // One JSON document or JSON line on stdout (JSON mode only).
+    void jsonLine(const QJsonObject &object);
+    void jsonDocument(const QJsonDocument &document);
+
+    // Progress bars, one line each, drawn on a terminal only.
+    int addBar(const QString &label);
+    void setBar(int bar, int done, int total);
+    // The bar at 100 % with the time it took.
+    void finishBar(int bar, double seconds);
+
+private:
+    void write(QTextStream &stream, const QString &text);
+    void eraseBars();
+    void drawBars();
+    QString barLine(int bar) const;
+
+    struct Bar {
+        QString label;
+        int percent = -1;
+        QString tail;
+    };
+
+    Mode m_mode;
+    QTextStream m_out;
+    QTextStream m_err;
+    bool m_terminal;
+    QVector<Bar> m_bars;
+    bool m_barsDrawn = false;
+    int m_labelWidth = 0;
+};

@@ -1,0 +1,82 @@
+#include "KitRun.h"
+
+#include "CliPlatform.h"
+#include "Console.h"
+#include "KitProfile.h"
+#include "MSComm100.h"
+#include "QtSerialLine.h"
+
+#include <QJsonObject>
+
+KitRun::KitRun(const QString &label, const PortChoice &port, Console &console, bool prefixed, QObject *parent)
+    : QObject(parent), m_label(label), m_port(port), m_console(console), m_prefixed(prefixed),
+      m_comm(std::make_unique<MSComm100>(std::make_unique<QtSerialLine>())),
+      m_link(std::make_unique<KitLink>(*m_comm, StandardKit, static_cast<LinkReports &>(*this)))
+{
+}
+
+KitRun::~KitRun() = default;
+
+void KitRun::startVersionQuery() { m_link->startVersionQuery(m_port); }
+
+void KitRun::startUpdate(FirmwareLoader loadFirmware)
+{
+    m_bar = m_console.addBar(m_label);
+    m_link->startUpdate(m_port, std::move(loadFirmware));
+}
+
+void KitRun::cancel() { m_link->cancel(); }
+
+bool KitRun::running() const { return m_link->busy(); }
+
+QString KitRun::prefixed(const QString &text) const { return m_prefixed ? m_label + QStringLiteral(": ") + text : text; }
+
+void KitRun::statusText(const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    m_console.status(prefixed(text));
+    m_console.jsonLine({{"event", "status"}, {"port", m_label}, {"text", text}});
+}
+
+void KitRun::failureDetail(const QString &reason)
+{
+    if (m_console.json())
+        m_console.jsonLine({{"event", "detail"}, {"port", m_label}, {"text", reason}});
+    else
+        m_console.error(prefixed(reason));
+}
+
+void KitRun::versionRead(const QString &version)
+{
+    m_console.result(prefixed(version));
+    m_console.jsonLine({{"event", "version"}, {"port", m_label}, {"text", version}});
+}
+
+void KitRun::wordWritten(const WordProgress &progress)
+{
+    if (m_bar >= 0)
+        m_console.setBar(m_bar, progress.sent, progress.toSend);
+}
+
+void KitRun::progressReset() {}
+
+void KitRun::message(LinkMessage message)
+{
+    m_console.note(prefixed(messageText(message)));
+    m_console.jsonLine({{"event", "message"}, {"port", m_label}, {"text", messageText(message)}});
+}
+
+void KitRun::finished(const LinkResult &result)
+{
+    m_result = result;
+    m_link->closePort();
+    if (result.ending == LinkResult::Ending::PortFailed) {
+        const QString advice = accessAdvice(result.devicePath);
+        if (!advice.isEmpty())
+            m_console.error(QStringLiteral("kitupdater-cli: ") + advice);
+    }
+    if (m_bar >= 0 && result.ending == LinkResult::Ending::Done)
+        m_console.finishBar(m_bar, result.seconds);
+    emit ended();
+}

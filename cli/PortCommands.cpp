@@ -1,0 +1,152 @@
+#include "PortCommands.h"
+
+#include "DeviceAccess.h"
+#include "PortMap.h"
+#include "SerialAdapters.h"
+#include "SettingsStore.h"
+#include "Texts.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <optional>
+
+namespace {
+
+enum Status { Success = 0, NotWritten = 1, UsageError = 2 };
+
+// The numbers the window's port list offers; map and unmap take no others.
+constexpr int FirstNumber = 1;
+constexpr int LastNumber = 20;
+
+const QString None = QStringLiteral("-");
+
+QString accessText(DeviceAccess access)
+{
+    switch (access) {
+    case DeviceAccess::Ok:
+        return Texts::AccessOk;
+    case DeviceAccess::Busy:
+        return Texts::AccessBusy;
+    case DeviceAccess::PermissionDenied:
+        return Texts::AccessDenied;
+    case DeviceAccess::Missing:
+        break;
+    }
+    return Texts::AccessMissing;
+}
+
+QString accessOf(const SerialPortEntry &port)
+{
+    return accessText(port.device.isEmpty() ? DeviceAccess::Missing : deviceAccess(port.path));
+}
+
+QString usbId(const std::optional<quint16> &id)
+{
+    return id ? QStringLiteral("%1").arg(*id, 4, 16, QLatin1Char('0')) : QString();
+}
+
+QString orNone(const QString &text) { return text.isEmpty() ? None : text; }
+
+QString line(const SerialPortEntry &port, const QString &access)
+{
+    const QString ids = port.vendorId && port.productId ? usbId(port.vendorId) + QLatin1Char(':') + usbId(port.productId)
+                                                        : None;
+    return QStringList{port.number ? QString::number(*port.number) : None,
+                       orNone(port.byIdName),
+                       port.device.isEmpty() ? Texts::NotConnected : port.device,
+                       ids,
+                       orNone(port.serialNumber),
+                       orNone(port.manufacturer),
+                       access}
+        .join(QLatin1Char('\t'));
+}
+
+QJsonValue textOrNull(const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
+
+QJsonObject jsonObject(const SerialPortEntry &port, const QString &access)
+{
+    return QJsonObject{{QStringLiteral("number"), port.number ? QJsonValue(*port.number) : QJsonValue()},
+                       {QStringLiteral("device"), textOrNull(port.device)},
+                       {QStringLiteral("by_id"), textOrNull(port.byIdName)},
+                       {QStringLiteral("vendor_id"), textOrNull(usbId(port.vendorId))},
+                       {QStringLiteral("product_id"), textOrNull(usbId(port.productId))},
+                       {QStringLiteral("serial"), textOrNull(port.serialNumber)},
+                       {QStringLiteral("manufacturer"), textOrNull(port.manufacturer)},
+                       {QStringLiteral("access"), access}};
+}
+
+int usageError(QTextStream &err, const QString &message)
+{
+    err << "kitupdater-cli: " << message << "\nTry 'kitupdater-cli --help'." << Qt::endl;
+    return UsageError;
+}
+
+std::optional<int> numberArgument(const QString &text)
+{
+    const std::optional<int> number = parsePortNumber(text);
+    if (number && *number >= FirstNumber && *number <= LastNumber)
+        return number;
+    return std::nullopt;
+}
+
+int notANumber(QTextStream &err, const QString &text)
+{
+    return usageError(err, QStringLiteral("a port number is a number from %1 to %2, not '%3'")
+                               .arg(FirstNumber).arg(LastNumber).arg(text));
+}
+
+int notWritten(const SettingsStore &settings, QTextStream &err)
+{
+    err << "kitupdater-cli: cannot write the settings file " << settings.fileName() << Qt::endl;
+    return NotWritten;
+}
+
+} // namespace
+
+int listPorts(PortNumbering &ports, QTextStream &out, bool json)
+{
+    QJsonArray list;
+    for (const SerialPortEntry &port : ports.entries()) {
+        if (json)
+            list.append(jsonObject(port, accessOf(port)));
+        else
+            out << line(port, accessOf(port)) << '\n';
+    }
+    if (json)
+        out << QJsonDocument(list).toJson();
+    out.flush();
+    return Success;
+}
+
+int mapPort(SettingsStore &settings, const QString &number, const QString &device, QTextStream &out,
+            QTextStream &err)
+{
+    const std::optional<int> port = numberArgument(number);
+    if (!port)
+        return notANumber(err, number);
+    if (!QDir::isAbsolutePath(device))
+        return usageError(err, QStringLiteral("DEVICE is a device path such as /dev/ttyUSB0, not '%1'").arg(device));
+    if (!settings.setMappedPort(*port, device))
+        return notWritten(settings, err);
+    out << *port << '=' << device << Qt::endl;
+    return Success;
+}
+
+int unmapPort(SettingsStore &settings, const QString &number, QTextStream &out, QTextStream &err)
+{
+    const std::optional<int> port = numberArgument(number);
+    if (!port)
+        return notANumber(err, number);
+    const QString device = settings.mappedPort(*port);
+    if (device.isEmpty()) {
+        out << *port << " was not mapped" << Qt::endl;
+        return Success;
+    }
+    if (!settings.removeMappedPort(*port))
+        return notWritten(settings, err);
+    out << *port << " unmapped (was " << device << ')' << Qt::endl;
+    return Success;
+}

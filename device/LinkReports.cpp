@@ -1,0 +1,35 @@
+#include "LinkReports.h"
+
+#include "Texts.h"
+
+QString messageText(LinkMessage message)
+{
+    switch (message) {
+    case LinkMessage::VersionTimedOut:
+        return Texts::twoLines(Texts::VersionTimeoutLine1, Texts::VersionTimeoutLine2);
+    case LinkMessage::UpdateDone:
+        return Texts::twoLines(Texts::UpdateDoneLine1, Texts::UpdateDoneLine2);
+    case LinkMessage::UpdateTimedOut:
+        return Texts::twoLines(Texts::UpdateTimeoutLine1, Texts::UpdateTimeoutLine2);
+    }
+    return QString();
+}
+
+QString historyEndingName(LinkResult::Ending ending)
+{
+    switch (ending) {
+    case LinkResult::Ending::Done:
+        return QStringLiteral("done");
+    case LinkResult::Ending::CommError:
+    case LinkResult::Ending::TimedOut:
+        return QStringLiteral("timeout");
+    case LinkResult::Ending::PortFailed:
+    case LinkResult::Ending::Failed:
+        return QStringLiteral("failed");
+    case LinkResult::Ending::Rejected:
+        return QStringLiteral("rejected");
+    case LinkResult::Ending::Stopped:
+        return QStringLiteral("stopped");
+    }
+    return QString();
+}

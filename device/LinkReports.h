@@ -1,0 +1,64 @@
+// What the exchanges with a kit report, as typed values. The window turns
+// them into its status line, progress bar and message boxes; the command line
+// into lines of text. All reports come on the thread that runs the exchange.
+#pragma once
+
+#include <QString>
+
+// The message boxes of the exchanges.
+enum class LinkMessage {
+    VersionTimedOut, // the version answer did not come in time
+    UpdateDone,      // the update is complete: switch the kit off and on
+    UpdateTimedOut,  // a word got no answer in time
+};
+
+// The box text of a message, exactly as the kit's users know it.
+QString messageText(LinkMessage message);
+
+// After each word of the file, sent or not, in file order.
+struct WordProgress {
+    quint32 address;  // the word's address
+    int sent;         // words sent so far, this one included when it was sent
+    int toSend;       // words of the file the kit is to receive
+};
+
+struct LinkResult {
+    enum class Ending {
+        Done,       // version read, or update complete
+        PortFailed, // the port could not be opened, or failed during the version query
+        CommError,  // the version query got no answer in time
+        TimedOut,   // a word got no answer in time
+        Failed,     // the line failed during the transfer
+        Rejected,   // the HEX file could not be read or failed its checks
+        Stopped,    // cancelled on request
+    };
+
+    bool update = false;     // an update (with its handshake), or a version query on its own
+    Ending ending = Ending::Done;
+    QString devicePath;
+    QString kitVersion;      // the version read by the handshake; empty when none was read
+    int wordsSent = 0;
+    int wordsToSend = 0;     // 0 until the file has been read
+    double seconds = 0;      // from the start of the exchange to its ending
+    QString detail;          // why it failed, in words; empty on success
+};
+
+// The ending's name in the update history: done, timeout, failed, rejected, stopped.
+QString historyEndingName(LinkResult::Ending ending);
+
+class LinkReports {
+public:
+    virtual ~LinkReports() = default;
+    // The status line: one line of text, the empty text clears it.
+    virtual void statusText(const QString &text) = 0;
+    // The reason behind the status just shown, for a user who wants to know more.
+    virtual void failureDetail(const QString &reason) = 0;
+    virtual void versionRead(const QString &version) = 0;
+    virtual void wordWritten(const WordProgress &progress) = 0;
+    // The progress display falls back to its start (after a word timed out).
+    virtual void progressReset() = 0;
+    // A message box; the exchange goes on once the call returns.
+    virtual void message(LinkMessage message) = 0;
+    // The exchange has ended; another one may start from here on.
+    virtual void finished(const LinkResult &result) = 0;
+};

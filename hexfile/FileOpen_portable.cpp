@@ -1,0 +1,22 @@
+// Systems without POSIX descriptors: the type is checked by name before opening.
+// Between the check and the opening the name could change; only POSIX systems,
+// where pipes and devices sit among ordinary files, get the check on the open file.
+#include "FileOpen.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace HexFile::Internal {
+
+void openRegularFile(QFile &file, const QByteArray &encodedPath)
+{
+    const QString open = QStringLiteral("open");
+    const QFileInfo info(QFile::decodeName(encodedPath));
+    if (info.exists() && !info.isFile())
+        refuseFile(open, encodedPath, notRegularFile(info.isDir() ? QStringLiteral("a folder") : QStringLiteral("a special file")));
+    file.setFileName(info.filePath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        refuseFile(open, encodedPath, file.errorString());
+}
+
+} // namespace HexFile::Internal
