@@ -12,16 +12,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 # Only the three programs the demo runs, in a build folder of their own so that
 # the test build (build/) is never reconfigured without its tests.
 BUILD=${KITUPDATER_DEMO_BUILD:-$ROOT/build-demo}
-build_program() { # build_program <target> <what it is>
-  build_step "Building $1, $2" cmake --build "$BUILD" -j"$(nproc)" --target "$1"
-}
-
 install_missing_packages
 start_build_log
 configure_build -DKITUPDATER_BUILD_TESTS=OFF
-build_program kitsim "the simulated kit"
-build_program kitupdater-cli "the command line"
-build_program kitupdater "the window"
+build_targets kitsim kitupdater-cli kitupdater
 
 WORK=$(mktemp -d)
 KITSIM_PID=

@@ -35,6 +35,12 @@ start_build_log() {
   echo "Building in $BUILD (log: $BUILD/build.log)"
 }
 
+build_failed() {
+  tail -n 40 "$BUILD/build.log"
+  echo "Build failed; the whole log is $BUILD/build.log" >&2
+  return 1
+}
+
 # build_step <what it does> <command...>
 build_step() {
   local what=$1 started=$SECONDS
@@ -42,11 +48,23 @@ build_step() {
   printf '  %s ... ' "$what"
   if ! "$@" >>"$BUILD/build.log" 2>&1; then
     echo "failed"
-    tail -n 40 "$BUILD/build.log"
-    echo "Build failed; the whole log is $BUILD/build.log" >&2
-    return 1
+    build_failed
+    return
   fi
   echo "done ($((SECONDS - started)) s)"
+}
+
+# build_targets <target...>: only these and what they need; a line per part
+# (library or program) as it is done.
+build_targets() {
+  local started=$SECONDS
+  echo "  Building $* and what they need ..."
+  if ! cmake --build "$BUILD" -j"$(nproc)" --target "$@" 2>&1 | tee -a "$BUILD/build.log" |
+       awk '/Built target/ && !/_autogen/ && !seen[$NF]++ { print "    built " $NF; fflush() }'; then
+    build_failed
+    return
+  fi
+  echo "  done ($((SECONDS - started)) s)"
 }
 
 configure_build() { # configure_build [cmake options...]
