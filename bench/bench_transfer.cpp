@@ -49,7 +49,7 @@ namespace {
 constexpr int SimPortNumber = 7;
 constexpr int SlowKitDelayUs = 1000;
 constexpr int SlowKitWords = 2000;
-constexpr int AnswerTimeoutMs = 2000;
+const int AnswerTimeoutMs = int(StandardKit.wordAnswerLimit.count());
 
 [[noreturn]] void fail(const std::string &why)
 {
@@ -90,14 +90,14 @@ struct CpuSample {
 
 // ---- the image ----
 
-// Word addresses of the whole write window: 0x0000-0x1EFF and 0x1FE0-0x1FFE.
+// Word addresses of the kit's whole write window.
 QVector<quint16> writeWindow()
 {
     QVector<quint16> words;
-    for (quint32 w = 0x0000; w <= 0x1EFF; ++w)
-        words.append(quint16(w));
-    for (quint32 w = 0x1FE0; w <= 0x1FFE; ++w)
-        words.append(quint16(w));
+    for (const WordRange &range : StandardKit.writeWindow) {
+        for (quint32 w = range.first; w <= range.last; ++w)
+            words.append(quint16(w));
+    }
     return words;
 }
 
@@ -347,10 +347,10 @@ public:
 
     void writeFrame(quint16 w, quint16 value)
     {
-        const char frame[5] = {0x41, char(w >> 8), char(w & 0xFF), char(value >> 8), char(value & 0xFF)};
+        const QByteArray frame = StandardKit.frame(w, quint8(value >> 8), quint8(value & 0xFF));
         size_t done = 0;
-        while (done < sizeof frame) {
-            const ssize_t n = ::write(m_fd, frame + done, sizeof frame - done);
+        while (done < size_t(frame.size())) {
+            const ssize_t n = ::write(m_fd, frame.constData() + done, size_t(frame.size()) - done);
             if (n < 0 && errno != EINTR)
                 fail(std::string("write: ") + std::strerror(errno));
             if (n > 0)
@@ -473,7 +473,7 @@ InstantResult benchInstantKit(const QTemporaryDir &dir, const Options &options)
 {
     const QVector<quint16> words = writeWindow();
     const QString hexPath = writeFile(dir, QStringLiteral("full.hex"), hexFileText(words));
-    std::printf("Instant kit (answers at once), %d words (0x0000-0x1EFF, 0x1FE0-0x1FFE), %d runs each, alternating:\n",
+    std::printf("Instant kit (answers at once), %d words (the whole write window), %d runs each, alternating:\n",
                 int(words.size()), options.runs);
 
     const bool withUpdater = options.only != QLatin1String("raw");

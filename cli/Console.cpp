@@ -22,17 +22,21 @@ void Console::status(const QString &line)
 
 void Console::result(const QString &line)
 {
-    if (m_mode != Mode::Json)
+    if (m_mode == Mode::Human || m_mode == Mode::Quiet)
         write(m_out, line + QLatin1Char('\n'));
 }
 
 void Console::note(const QString &text)
 {
-    if (m_mode != Mode::Quiet)
+    if (m_mode == Mode::Human || m_mode == Mode::Json)
         write(m_err, QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")) + QLatin1Char('\n'));
 }
 
-void Console::error(const QString &text) { write(m_err, text + QLatin1Char('\n')); }
+void Console::error(const QString &text)
+{
+    if (m_mode != Mode::Silent)
+        write(m_err, text + QLatin1Char('\n'));
+}
 
 void Console::jsonLine(const QJsonObject &object)
 {
@@ -58,14 +62,13 @@ void Console::write(QTextStream &stream, const QString &text)
 
 int Console::addBar(const QString &label)
 {
-    m_bars.append({label, -1, QString()});
-    m_labelWidth = qMax(m_labelWidth, int(label.size()));
-    return int(m_bars.size()) - 1;
+    m_bars.insert(m_nextBar, {label, -1, QString()});
+    return m_nextBar++;
 }
 
 void Console::setBar(int bar, int done, int total)
 {
-    if (!m_terminal || m_mode != Mode::Human || total <= 0)
+    if (!drawsBars() || total <= 0 || !m_bars.contains(bar))
         return;
     const int percent = int(qint64(100) * qBound(0, done, total) / total);
     if (percent == m_bars[bar].percent)
@@ -77,7 +80,7 @@ void Console::setBar(int bar, int done, int total)
 
 void Console::finishBar(int bar, double seconds)
 {
-    if (!m_terminal || m_mode != Mode::Human || m_bars[bar].percent < 0)
+    if (!drawsBars() || !m_bars.contains(bar))
         return;
     m_bars[bar].percent = 100;
     m_bars[bar].tail = QStringLiteral("  %1 s").arg(seconds, 0, 'f', 1);
@@ -85,42 +88,43 @@ void Console::finishBar(int bar, double seconds)
     drawBars();
 }
 
-QString Console::barLine(int bar) const
+void Console::removeBar(int bar)
 {
-    const Bar &b = m_bars.at(bar);
-    const int filled = b.percent * BarWidth / 100;
-    QString line;
-    if (m_bars.size() > 1)
-        line += b.label.leftJustified(m_labelWidth) + QLatin1Char(' ');
-    return line + QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(BarWidth - filled, QLatin1Char('.'))
-           + QStringLiteral("] %1%").arg(b.percent, 3) + b.tail;
+    eraseBars();
+    m_bars.remove(bar);
+    drawBars();
+}
+
+QString Console::barLine(const Bar &bar) const
+{
+    int labelWidth = 0;
+    for (const Bar &b : m_bars)
+        labelWidth = qMax(labelWidth, int(b.label.size()));
+    const int filled = bar.percent * BarWidth / 100;
+    const QString label = m_bars.size() > 1 ? bar.label.leftJustified(labelWidth) + QLatin1Char(' ') : QString();
+    return label + QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(BarWidth - filled, QLatin1Char('.'))
+           + QStringLiteral("] %1%").arg(bar.percent, 3) + bar.tail;
 }
 
 void Console::eraseBars()
 {
-    if (!m_barsDrawn)
+    if (m_barsDrawn == 0)
         return;
-    m_err << up(int(m_bars.size())) << "\x1b[J";
+    m_err << up(m_barsDrawn) << "\x1b[J";
     m_err.flush();
-    m_barsDrawn = false;
+    m_barsDrawn = 0;
 }
 
+// Bars with nothing to show yet take no line.
 void Console::drawBars()
 {
-    if (!m_terminal || m_mode != Mode::Human)
+    if (!drawsBars())
         return;
-    bool any = false;
-    for (int i = 0; i < m_bars.size(); ++i) {
-        if (m_bars.at(i).percent < 0) {
-            m_err << ClearLine << '\n'; // keeps the block's height fixed
+    for (const Bar &bar : std::as_const(m_bars)) {
+        if (bar.percent < 0)
             continue;
-        }
-        m_err << ClearLine << barLine(i) << '\n';
-        any = true;
+        m_err << ClearLine << barLine(bar) << '\n';
+        ++m_barsDrawn;
     }
     m_err.flush();
-    m_barsDrawn = true;
-    if (!any) { // nothing to show yet: take the empty lines back
-        eraseBars();
-    }
 }

@@ -6,13 +6,15 @@
 
 #include <QElapsedTimer>
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
 #include <QTextStream>
 #include <QVector>
 
 class Console {
 public:
-    enum class Mode { Human, Quiet, Json };
+    // Silent: nothing at all (probing ports for a kit).
+    enum class Mode { Human, Quiet, Json, Silent };
 
     explicit Console(Mode mode);
 
@@ -36,24 +38,26 @@ public:
     void setBar(int bar, int done, int total);
     // The bar at 100 % with the time it took.
     void finishBar(int bar, double seconds);
+    void removeBar(int bar);
 
 private:
+    struct Bar {
+        QString label;
+        int percent = -1; // -1: nothing to show yet
+        QString tail;
+    };
+
+    bool drawsBars() const { return m_terminal && m_mode == Mode::Human; }
     void write(QTextStream &stream, const QString &text);
     void eraseBars();
     void drawBars();
-    QString barLine(int bar) const;
-
-    struct Bar {
-        QString label;
-        int percent = -1;
-        QString tail;
-    };
+    QString barLine(const Bar &bar) const;
 
     Mode m_mode;
     QTextStream m_out;
     QTextStream m_err;
     bool m_terminal;
-    QVector<Bar> m_bars;
-    bool m_barsDrawn = false;
-    int m_labelWidth = 0;
+    QMap<int, Bar> m_bars;
+    int m_nextBar = 0;
+    int m_barsDrawn = 0; // lines of bars on the screen now
 };

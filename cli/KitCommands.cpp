@@ -6,6 +6,7 @@
 #include "KitProfile.h"
 #include "KitRun.h"
 #include "PortMap.h"
+#include "SerialAdapters.h"
 #include "SettingsStore.h"
 #include "UpdateHistory.h"
 
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -55,20 +57,24 @@ struct ResolvedPort {
     PortChoice choice;
 };
 
+QString lineSettingsFor(const PortRequest &request)
+{
+    return StandardKit.lineSettingsFor(request.speed).value_or(QString());
+}
+
 // A port number through the settings' mapping, or a device path as it is.
-std::optional<ResolvedPort> resolvePort(const QString &text, const QString &speed, const SettingsStore &settings,
+std::optional<ResolvedPort> resolvePort(const QString &text, const PortRequest &request, const PortNumbering &ports,
                                         Console &console)
 {
-    const QString lineSettings = StandardKit.lineSettingsFor(speed).value_or(QString());
     if (text.contains(QLatin1Char('/')))
-        return ResolvedPort{text, {text, lineSettings}};
+        return ResolvedPort{text, {text, lineSettingsFor(request)}};
     const std::optional<int> number = parsePortNumber(text);
-    const QString device = number ? devicePathForPort(*number, settings) : QString();
+    const QString device = number ? ports.devicePath(*number) : QString();
     if (device.isEmpty()) {
         console.error(QStringLiteral("kitupdater-cli: '%1' is neither a port number nor a device path").arg(text));
         return std::nullopt;
     }
-    return ResolvedPort{text.trimmed(), {device, lineSettings}};
+    return ResolvedPort{text.trimmed(), {device, lineSettingsFor(request)}};
 }
 
 std::optional<std::vector<ResolvedPort>> resolvePorts(const KitCommandContext &context, const PortRequest &request)
@@ -85,12 +91,20 @@ std::optional<std::vector<ResolvedPort>> resolvePorts(const KitCommandContext &c
     }
     std::vector<ResolvedPort> ports;
     for (const QString &text : texts) {
-        std::optional<ResolvedPort> port = resolvePort(text, request.speed, context.settings, context.console);
+        std::optional<ResolvedPort> port = resolvePort(text, request, context.ports, context.console);
         if (!port)
             return std::nullopt;
         ports.push_back(*port);
     }
     return ports;
+}
+
+// A port's name in lines and tables: its number when it has one, else its link's name.
+QString labelOf(const SerialPortEntry &entry)
+{
+    if (entry.number)
+        return QString::number(*entry.number);
+    return entry.byIdName.isEmpty() ? entry.path : entry.byIdName;
 }
 
 int severity(LinkResult::Ending ending)
@@ -124,11 +138,14 @@ int exitStatusOf(LinkResult::Ending ending, int stopSignal)
 // Runs kits side by side until every one has ended; a stop signal stops them all.
 class KitBatch {
 public:
-    KitBatch(const KitCommandContext &context, const std::vector<ResolvedPort> &ports) : m_context(context)
+    KitBatch(const KitCommandContext &context, const std::vector<ResolvedPort> &ports, Console &console)
+        : m_context(context)
     {
         const bool prefixed = ports.size() > 1;
-        for (const ResolvedPort &port : ports)
-            m_runs.push_back(std::make_unique<KitRun>(port.label, port.choice, context.console, prefixed));
+        for (const ResolvedPort &port : ports) {
+            m_runs.push_back(std::make_unique<KitRun>(port.label, port.choice, console, prefixed));
+            m_runs.back()->setSerialNumber(context.ports.entryOf(port.choice.devicePath).serialNumber);
+        }
     }
 
     template <typename Start> void run(Start start)
@@ -229,14 +246,175 @@ void printSummary(const std::vector<std::unique_ptr<KitRun>> &runs, Console &con
     }
 }
 
+// The USB adapters plugged in now, numbered or not.
+QList<SerialPortEntry> pluggedAdapters(const PortNumbering &ports)
+{
+    QList<SerialPortEntry> adapters;
+    for (const SerialPortEntry &entry : ports.entries()) {
+        if (!entry.byIdName.isEmpty() && !entry.device.isEmpty())
+            adapters.append(entry);
+    }
+    return adapters;
+}
+
+// --port auto: the one USB adapter whose kit answers the version query
+// (nothing reaches the kit's memory). None answering and several answering
+// end the command with the status to exit with.
+std::optional<ResolvedPort> findTheKit(const KitCommandContext &context, const PortRequest &request, int &status)
+{
+    std::vector<ResolvedPort> candidates;
+    for (const SerialPortEntry &adapter : pluggedAdapters(context.ports))
+        candidates.push_back({labelOf(adapter), {adapter.path, lineSettingsFor(request)}});
+    status = DeviceFailure;
+    if (candidates.empty()) {
+        context.console.error(
+            QStringLiteral("kitupdater-cli: no USB serial adapter is plugged in (%1 is empty)").arg(context.ports.folder()));
+        return std::nullopt;
+    }
+    Console silent(Console::Mode::Silent);
+    KitBatch probes(context, candidates, silent);
+    probes.run([](KitRun &kit) { kit.startVersionQuery(); });
+    if (context.stopSignals.received() > 0) {
+        status = 128 + context.stopSignals.received();
+        return std::nullopt;
+    }
+    std::vector<ResolvedPort> answered;
+    QStringList tried;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const KitRun &probe = *probes.runs()[i];
+        tried << QStringLiteral("%1 (%2)").arg(probe.label(), probe.devicePath());
+        if (probe.result().ending == LinkResult::Ending::Done)
+            answered.push_back(candidates[i]);
+    }
+    if (answered.size() == 1) {
+        context.console.status(QStringLiteral("the kit answers on %1").arg(answered.front().choice.devicePath));
+        return answered.front();
+    }
+    if (answered.empty()) {
+        context.console.error(QStringLiteral("kitupdater-cli: no kit answered on %1").arg(tried.join(QStringLiteral(", "))));
+        return std::nullopt;
+    }
+    QStringList found;
+    for (const ResolvedPort &port : answered)
+        found << QStringLiteral("%1 (%2)").arg(port.label, port.choice.devicePath);
+    context.console.error(QStringLiteral("kitupdater-cli: kits answer on %1; say which with --port")
+                              .arg(found.join(QStringLiteral(", "))));
+    status = UsageError;
+    return std::nullopt;
+}
+
+std::optional<std::vector<ResolvedPort>> portsFor(const KitCommandContext &context, const PortRequest &request,
+                                                  int &status)
+{
+    status = UsageError;
+    if (request.ports != QStringList{QStringLiteral("auto")})
+        return resolvePorts(context, request);
+    std::optional<ResolvedPort> kit = findTheKit(context, request, status);
+    if (!kit)
+        return std::nullopt;
+    return std::vector<ResolvedPort>{*kit};
+}
+
+// Station: every adapter plugged in gets the firmware once, until it is
+// unplugged; Ctrl+C ends the station after stopping what runs.
+class Station : public QObject {
+public:
+    Station(const KitCommandContext &context, const PortRequest &request, SharedFirmware &firmware)
+        : m_context(context), m_request(request), m_firmware(firmware)
+    {
+        connect(&context.ports, &PortNumbering::changed, this, &Station::lookForKits);
+        connect(&context.stopSignals, &StopSignals::stopRequested, this, &Station::stop);
+    }
+
+    int run()
+    {
+        m_context.console.status(QStringLiteral("Waiting for kits in %1; Ctrl+C ends the station.")
+                                     .arg(m_context.ports.folder()));
+        m_context.ports.refresh(); // adapters plugged in before the station started
+        m_loop.exec();
+        printSummary(m_finished, m_context.console);
+        int worst = Success;
+        int worstSeverity = 0;
+        for (const auto &kit : m_finished) {
+            if (severity(kit->result().ending) > worstSeverity) {
+                worstSeverity = severity(kit->result().ending);
+                worst = exitStatusOf(kit->result().ending, m_context.stopSignals.received());
+            }
+        }
+        return worst;
+    }
+
+private:
+    void lookForKits()
+    {
+        QSet<QString> plugged;
+        for (const SerialPortEntry &adapter : pluggedAdapters(m_context.ports)) {
+            plugged.insert(adapter.path);
+            if (!m_served.contains(adapter.path) && !m_stopping)
+                start(adapter);
+        }
+        // Unplugged: the next time it is plugged in, it gets the firmware again.
+        m_served.intersect(plugged);
+    }
+
+    void start(const SerialPortEntry &adapter)
+    {
+        m_served.insert(adapter.path);
+        auto kit = std::make_unique<KitRun>(labelOf(adapter), PortChoice{adapter.path, lineSettingsFor(m_request)},
+                                            m_context.console, true);
+        kit->setSerialNumber(adapter.serialNumber);
+        KitRun *running = kit.get();
+        connect(running, &KitRun::ended, this, [this, running] { ended(running); });
+        m_running.push_back(std::move(kit));
+        running->startUpdate([this] { return m_firmware.load(); });
+    }
+
+    void ended(KitRun *kit)
+    {
+        const auto it = std::find_if(m_running.begin(), m_running.end(), [kit](const auto &k) { return k.get() == kit; });
+        std::unique_ptr<KitRun> done = std::move(*it);
+        m_running.erase(it);
+        const LinkResult &r = done->result();
+        m_context.console.result(QStringLiteral("%1: serial %2: %3 after %4 s")
+                                     .arg(done->label(), done->serialNumber().isEmpty() ? "-" : done->serialNumber(),
+                                          historyEndingName(r.ending))
+                                     .arg(r.seconds, 0, 'f', 1));
+        m_context.console.jsonLine({{"event", "ended"}, {"kit", resultObject(*done)}});
+        recordInHistory(*done, m_firmware, m_context.console);
+        m_finished.push_back(std::move(done)); // kept whole for the summary
+
+        if (m_stopping && m_running.empty())
+            m_loop.quit();
+    }
+
+    void stop()
+    {
+        m_stopping = true;
+        for (auto &kit : m_running)
+            kit->cancel();
+        if (m_running.empty())
+            m_loop.quit();
+    }
+
+    const KitCommandContext &m_context;
+    const PortRequest &m_request;
+    SharedFirmware &m_firmware;
+    QEventLoop m_loop;
+    QSet<QString> m_served; // adapters that got the firmware since they were plugged in
+    std::vector<std::unique_ptr<KitRun>> m_running;
+    std::vector<std::unique_ptr<KitRun>> m_finished;
+    bool m_stopping = false;
+};
+
 } // namespace
 
 int runVersion(const KitCommandContext &context, const PortRequest &request)
 {
-    const std::optional<std::vector<ResolvedPort>> ports = resolvePorts(context, request);
+    int status = Success;
+    const std::optional<std::vector<ResolvedPort>> ports = portsFor(context, request, status);
     if (!ports)
-        return UsageError;
-    KitBatch batch(context, *ports);
+        return status;
+    KitBatch batch(context, *ports, context.console);
     batch.run([](KitRun &kit) { kit.startVersionQuery(); });
     if (context.console.json()) {
         QJsonArray kits;
@@ -249,26 +427,35 @@ int runVersion(const KitCommandContext &context, const PortRequest &request)
 
 int runUpdate(const KitCommandContext &context, const PortRequest &request, const QByteArray &file)
 {
-    const std::optional<std::vector<ResolvedPort>> ports = resolvePorts(context, request);
+    int status = Success;
+    const std::optional<std::vector<ResolvedPort>> ports = portsFor(context, request, status);
     if (!ports)
-        return UsageError;
+        return status;
     SharedFirmware firmware(file);
-    KitBatch batch(context, *ports);
+    KitBatch batch(context, *ports, context.console);
     batch.run([&](KitRun &kit) { kit.startUpdate([&firmware] { return firmware.load(); }); });
     QJsonArray kits;
     for (const auto &kit : batch.runs()) {
         recordInHistory(*kit, firmware, context.console);
         kits.append(resultObject(*kit));
     }
-    const int status = batch.exitStatus();
+    status = batch.exitStatus();
     if (batch.runs().size() > 1)
         printSummary(batch.runs(), context.console);
     context.console.jsonLine({{"event", "result"}, {"exit_status", status}, {"kits", kits}});
     return status;
 }
 
-int runStation(const KitCommandContext &context, const PortRequest &, const QByteArray &)
+
+int runStation(const KitCommandContext &context, const PortRequest &request, const QByteArray &file)
 {
-    context.console.error(QStringLiteral("kitupdater-cli: station is not available yet"));
-    return UsageError;
+    SharedFirmware firmware(file);
+    try {
+        firmware.load(); // a bad file stops the station before any kit is touched
+    } catch (const HexFileError &error) {
+        context.console.error(QFile::decodeName(file) + QStringLiteral(": ") + error.describe());
+        return FileRejected;
+    }
+    Station station(context, request, firmware);
+    return station.run();
 }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class Console;
+class PortNumbering;
 class SettingsStore;
 class StopSignals;
 
@@ -21,6 +22,7 @@ struct PortRequest {
 struct KitCommandContext {
     Console &console;
     SettingsStore &settings;
+    PortNumbering &ports;
     StopSignals &stopSignals;
 };
 

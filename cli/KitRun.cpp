@@ -17,10 +17,15 @@ KitRun::KitRun(const QString &label, const PortChoice &port, Console &console, b
 
 KitRun::~KitRun() = default;
 
-void KitRun::startVersionQuery() { m_link->startVersionQuery(m_port); }
+void KitRun::startVersionQuery()
+{
+    m_events = false; // a version query gives one JSON document at its end
+    m_link->startVersionQuery(m_port);
+}
 
 void KitRun::startUpdate(FirmwareLoader loadFirmware)
 {
+    m_events = true;
     m_bar = m_console.addBar(m_label);
     m_link->startUpdate(m_port, std::move(loadFirmware));
 }
@@ -29,6 +34,12 @@ void KitRun::cancel() { m_link->cancel(); }
 
 bool KitRun::running() const { return m_link->busy(); }
 
+void KitRun::event(const QJsonObject &object)
+{
+    if (m_events)
+        m_console.jsonLine(object);
+}
+
 QString KitRun::prefixed(const QString &text) const { return m_prefixed ? m_label + QStringLiteral(": ") + text : text; }
 
 void KitRun::statusText(const QString &text)
@@ -36,13 +47,13 @@ void KitRun::statusText(const QString &text)
     if (text.isEmpty())
         return;
     m_console.status(prefixed(text));
-    m_console.jsonLine({{"event", "status"}, {"port", m_label}, {"text", text}});
+    event({{"event", "status"}, {"port", m_label}, {"text", text}});
 }
 
 void KitRun::failureDetail(const QString &reason)
 {
-    if (m_console.json())
-        m_console.jsonLine({{"event", "detail"}, {"port", m_label}, {"text", reason}});
+    if (m_console.json() && m_events)
+        event({{"event", "detail"}, {"port", m_label}, {"text", reason}});
     else
         m_console.error(prefixed(reason));
 }
@@ -50,7 +61,7 @@ void KitRun::failureDetail(const QString &reason)
 void KitRun::versionRead(const QString &version)
 {
     m_console.result(prefixed(version));
-    m_console.jsonLine({{"event", "version"}, {"port", m_label}, {"text", version}});
+    event({{"event", "version"}, {"port", m_label}, {"text", version}});
 }
 
 void KitRun::wordWritten(const WordProgress &progress)
@@ -64,7 +75,7 @@ void KitRun::progressReset() {}
 void KitRun::message(LinkMessage message)
 {
     m_console.note(prefixed(messageText(message)));
-    m_console.jsonLine({{"event", "message"}, {"port", m_label}, {"text", messageText(message)}});
+    event({{"event", "message"}, {"port", m_label}, {"text", messageText(message)}});
 }
 
 void KitRun::finished(const LinkResult &result)

@@ -5,6 +5,7 @@
 #include "KitLink.h"
 #include "LinkReports.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <memory>
 
@@ -44,6 +45,7 @@ private:
     void finished(const LinkResult &result) override;
 
     QString prefixed(const QString &text) const;
+    void event(const QJsonObject &object);
 
     QString m_label;
     PortChoice m_port;
@@ -53,5 +55,6 @@ private:
     std::unique_ptr<MSComm100> m_comm;
     std::unique_ptr<KitLink> m_link;
     int m_bar = -1;
+    bool m_events = false; // JSON lines of events (updates only)
     LinkResult m_result;
 };

@@ -1,6 +1,7 @@
 #include "PortCommands.h"
 
 #include "DeviceAccess.h"
+#include "KitProfile.h"
 #include "PortMap.h"
 #include "SerialAdapters.h"
 #include "SettingsStore.h"
@@ -16,10 +17,6 @@
 namespace {
 
 enum Status { Success = 0, NotWritten = 1, UsageError = 2 };
-
-// The numbers the window's port list offers; map and unmap take no others.
-constexpr int FirstNumber = 1;
-constexpr int LastNumber = 20;
 
 const QString None = QStringLiteral("-");
 
@@ -87,7 +84,7 @@ int usageError(QTextStream &err, const QString &message)
 std::optional<int> numberArgument(const QString &text)
 {
     const std::optional<int> number = parsePortNumber(text);
-    if (number && *number >= FirstNumber && *number <= LastNumber)
+    if (number && *number >= StandardKit.firstPortNumber && *number <= StandardKit.lastPortNumber)
         return number;
     return std::nullopt;
 }
@@ -95,7 +92,7 @@ std::optional<int> numberArgument(const QString &text)
 int notANumber(QTextStream &err, const QString &text)
 {
     return usageError(err, QStringLiteral("a port number is a number from %1 to %2, not '%3'")
-                               .arg(FirstNumber).arg(LastNumber).arg(text));
+                               .arg(StandardKit.firstPortNumber).arg(StandardKit.lastPortNumber).arg(text));
 }
 
 int notWritten(const SettingsStore &settings, QTextStream &err)

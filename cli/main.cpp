@@ -146,7 +146,7 @@ int runPortCommand(const QString &name, const QStringList &args, SettingsStore &
         return mapPort(settings, args.at(1), args.at(2), out, err);
     if (name == QLatin1String("unmap"))
         return unmapPort(settings, args.at(1), out, err);
-    PortNumbering ports(settings);
+    PortNumbering ports(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
     return listPorts(ports, out, json);
 }
 
@@ -243,7 +243,8 @@ int main(int argc, char *argv[])
         return runPortCommand(name, args, settings, console.json());
 
     StopSignals stopSignals;
-    const KitCommandContext context{console, settings, stopSignals};
+    PortNumbering ports(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
+    const KitCommandContext context{console, settings, ports, stopSignals};
     const PortRequest request{parser.values(portOption), *speed};
     if (name == QLatin1String("version"))
         return runVersion(context, request);

@@ -12,9 +12,6 @@
 namespace {
 
 const QString DefaultByIdFolder = QStringLiteral("/dev/serial/by-id");
-// The numbers the port box offers, and so the ones an adapter may be given.
-constexpr int FirstNumber = 1;
-constexpr int LastNumber = 20;
 
 QStringList linksIn(const QString &folder)
 {
@@ -48,8 +45,8 @@ QString serialByIdFolder()
     return chosen.isEmpty() ? DefaultByIdFolder : chosen;
 }
 
-PortNumbering::PortNumbering(SettingsStore &settings, const QString &byIdFolder, QObject *parent)
-    : QObject(parent), m_settings(settings), m_folder(QDir::cleanPath(QFileInfo(byIdFolder).absoluteFilePath()))
+PortNumbering::PortNumbering(SettingsStore &settings, PortRange range, const QString &byIdFolder, QObject *parent)
+    : QObject(parent), m_settings(settings), m_range(range), m_folder(QDir::cleanPath(QFileInfo(byIdFolder).absoluteFilePath()))
 {
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         watchNearestFolder();
@@ -93,7 +90,7 @@ void PortNumbering::giveNumber(const QString &link)
 {
     QList<int> taken = m_settings.mappedPortNumbers();
     taken += listedUnmappedNumbers();
-    for (int number = FirstNumber; number <= LastNumber; ++number) {
+    for (int number = m_range.first; number <= m_range.last; ++number) {
         if (taken.contains(number))
             continue;
         // The store keeps the mapping for this run even when its file cannot be written.
@@ -102,7 +99,7 @@ void PortNumbering::giveNumber(const QString &link)
                      qPrintable(m_settings.fileName()), number, qPrintable(link));
         return;
     }
-    qWarning("%s: no free port number from %d to %d", qPrintable(link), FirstNumber, LastNumber);
+    qWarning("%s: no free port number from %d to %d", qPrintable(link), m_range.first, m_range.last);
 }
 
 std::optional<int> PortNumbering::numberMappedTo(const QString &path) const
@@ -127,7 +124,7 @@ QList<int> PortNumbering::listedUnmappedNumbers() const
 
 QString PortNumbering::devicePath(int number) const { return devicePathForPort(number, m_settings); }
 
-SerialPortEntry PortNumbering::entryFor(const QString &path) const
+SerialPortEntry PortNumbering::entryOf(const QString &path) const
 {
     SerialPortEntry entry;
     entry.path = path;
@@ -155,7 +152,7 @@ SerialPortEntry PortNumbering::entryFor(const QString &path) const
 
 SerialPortEntry PortNumbering::entry(int number) const
 {
-    SerialPortEntry entry = entryFor(devicePath(number));
+    SerialPortEntry entry = entryOf(devicePath(number));
     entry.number = number;
     return entry;
 }
@@ -179,7 +176,7 @@ QList<SerialPortEntry> PortNumbering::entries() const
         all.append(entry(number));
     for (const QString &link : m_links) {
         if (!numberMappedTo(link))
-            all.append(entryFor(link));
+            all.append(entryOf(link));
     }
     return all;
 }

@@ -32,14 +32,20 @@ struct SerialPortEntry {
     QString product;
 };
 
+// The numbers the port list offers, and so the ones an adapter may be given.
+struct PortRange {
+    int first;
+    int last;
+};
+
 class PortNumbering : public QObject {
     Q_OBJECT
 
 public:
     // Numbers the adapters present now and watches the folder for more. The
     // folder need not exist: its nearest existing parent is watched until it does.
-    explicit PortNumbering(SettingsStore &settings, const QString &byIdFolder = serialByIdFolder(),
-                           QObject *parent = nullptr);
+    PortNumbering(SettingsStore &settings, PortRange range, const QString &byIdFolder = serialByIdFolder(),
+                  QObject *parent = nullptr);
 
     QString folder() const { return m_folder; }
 
@@ -53,6 +59,10 @@ public:
     // device now (or "not connected"); any other port's device path.
     QString describe(int number) const;
     SerialPortEntry entry(int number) const;
+    // What a device path (a by-id link, a device node) leads to now.
+    SerialPortEntry entryOf(const QString &path) const;
+    // The adapters' links in the folder at the last scan.
+    QStringList links() const { return m_links; }
     // Every number that names a device (mapped, or a /dev/ttyS port that the
     // serial layer lists), ascending, then the adapters without a number.
     QList<SerialPortEntry> entries() const;
@@ -65,9 +75,9 @@ private:
     void giveNumber(const QString &link);
     std::optional<int> numberMappedTo(const QString &path) const;
     QList<int> listedUnmappedNumbers() const;
-    SerialPortEntry entryFor(const QString &path) const;
 
     SettingsStore &m_settings;
+    PortRange m_range;
     QString m_folder;
     QFileSystemWatcher m_watcher;
     QStringList m_links;                // the folder's links at the last scan

@@ -81,4 +81,10 @@ inline QString adapterDescription(const QString &adapter, const QString &deviceN
     return adapter + QStringLiteral(": ") + deviceNow;
 }
 
+// Names read out by screen readers for the controls without a label of their
+// own (our own wording).
+inline const QString FirmwareVersionBoxName = QStringLiteral("ファームウエアバージョン");
+inline const QString FileBoxName = QStringLiteral("アップデートファイル");
+inline const QString ProgressBarName = QStringLiteral("アップデートの進み具合");
+
 } // namespace Texts

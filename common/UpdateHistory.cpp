@@ -24,7 +24,8 @@ QString stateFolder()
 QJsonObject toJson(const UpdateRecord &r)
 {
     return QJsonObject{
-        {QStringLiteral("time"), r.time.toString(Qt::ISODateWithMs)},
+        // With its offset from UTC, so that lines from machines in other zones compare.
+        {QStringLiteral("time"), r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs)},
         {QStringLiteral("program"), r.program},
         {QStringLiteral("port"), r.port},
         {QStringLiteral("device"), r.device},

@@ -3,14 +3,17 @@
 #include "SettingsStore.h"
 #include "Texts.h"
 
+#include <QDir>
 #include <algorithm>
 
 namespace {
 const QString OpenDirKey = QStringLiteral("OPEN_DIR0");
 
+// "/" everywhere, and the platform's own separator: "\\" on Windows. On Linux
+// a backslash is part of a file name.
 qsizetype lastSeparator(const QString &path)
 {
-    return std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QDir::separator()));
 }
 } // namespace
 

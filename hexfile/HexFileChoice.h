@@ -9,7 +9,7 @@ class SettingsStore;
 
 struct OpenFileRequest {
     QString title;
-    QString initialFolder;      // empty: wherever the platform opens
+    QString initialFolder;      // empty: the dialog decides (the user's home folder)
     QStringList filterNames;    // shown to the user, in order
     QStringList filterPatterns; // matching patterns, one entry per name
     QString defaultSuffix;
@@ -22,7 +22,8 @@ namespace HexFileChoice {
 OpenFileRequest request(const SettingsStore &settings);
 
 // The folder that holds the file: everything before the last separator
-// ("/" for a file at the root of a Linux file system, "D:" for D:\main.hex).
+// ("/" for a file at the root of a Linux file system, "D:" for D:/main.hex;
+// a backslash separates only on Windows).
 QString folderOf(const QString &path);
 
 // The file's name without its folder.

@@ -1,13 +1,15 @@
 #include "Controls.h"
 
-#include <QComboBox>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPlainTextEdit>
-#include <QToolButton>
 #include <QTime>
 #include <QTimer>
+#include <QToolButton>
+#include <QWheelEvent>
 #include <cmath>
 
 namespace {
@@ -36,21 +38,14 @@ QFont gothicFont(double points, const QStringList &preferred)
     return font;
 }
 
-// Qt takes Enter in an editable combo box as a pick of the matching list
-// entry; here only a pick from the list is one, so Enter stays with the text.
-class EnterIsTyping : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter)
-                return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
+// The light grey of the classic scheme's active window borders.
+const QColor ClassicBorderGrey(212, 208, 200);
+
+// A palette whose text is lighter than its background.
+bool isDark(const QPalette &palette)
+{
+    return palette.color(QPalette::Text).lightnessF() > palette.color(QPalette::Base).lightnessF();
+}
 
 } // namespace
 
@@ -68,25 +63,16 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const 
     return label;
 }
 
-QComboBox *makeCombo(QWidget *parent, const char *name, const QRect &geometry)
+PickCombo *makeCombo(QWidget *parent, const char *name, const QRect &geometry)
 {
-    auto *combo = new QComboBox(parent);
+    auto *combo = new PickCombo(parent);
     combo->setObjectName(QLatin1String(name));
     combo->setGeometry(geometry);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->lineEdit()->installEventFilter(new EnterIsTyping(combo));
     combo->setEditText(QStringLiteral("?"));
     return combo;
 }
 
-QIcon picture(const QString &name, bool hasSmall)
-{
-    QIcon icon(QStringLiteral(":/pictures/%1.xpm").arg(name));
-    if (hasSmall)
-        icon.addFile(QStringLiteral(":/pictures/%1-16.xpm").arg(name), QSize(16, 16));
-    return icon;
-}
+QIcon picture(const QString &name) { return QIcon(QStringLiteral(":/pictures/%1.svg").arg(name)); }
 
 QToolButton *makePictureButton(QWidget *parent, const char *name, const QString &caption, const QIcon &picture,
                                const QRect &geometry)
@@ -102,22 +88,107 @@ QToolButton *makePictureButton(QWidget *parent, const char *name, const QString 
     return button;
 }
 
-QPlainTextEdit *makeTextBox(QWidget *parent, const char *name, const QRect &geometry)
+QPlainTextEdit *makeTextBox(QWidget *parent, const char *name, const QString &accessibleName, const QRect &geometry)
 {
-    auto *box = new QPlainTextEdit(parent);
+    auto *box = new TextBox(parent);
     box->setObjectName(QLatin1String(name));
+    box->setAccessibleName(accessibleName);
     box->setGeometry(geometry);
-    box->setReadOnly(true);
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    box->setFocusPolicy(Qt::StrongFocus);
-    box->setTabChangesFocus(true);
-    box->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    box->setFont(msPGothic(12));
-    // The classic scheme's colour of active window borders: a light grey.
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::Base, QColor(212, 208, 200));
-    box->setPalette(palette);
     return box;
+}
+
+PickCombo::PickCombo(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    // The field keeps what the user typed: no completion from the list.
+    setCompleter(nullptr);
+    // QComboBox takes Return, and the end of editing (Tab, a click elsewhere,
+    // closing the window), as a choice of the entry that matches the typed
+    // text. Here only a choice from the list is one.
+    disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    // What stays of activated(): a click, or Return, in the opened list.
+    connect(this, &QComboBox::activated, this, &PickCombo::picked);
+}
+
+int PickCombo::shownEntry() const { return findText(currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive); }
+
+void PickCombo::step(int direction)
+{
+    const int shown = shownEntry();
+    const int next = shown < 0 ? 0 : shown + direction;
+    if (next < 0 || next >= count())
+        return;
+    setCurrentIndex(next);
+    setEditText(itemText(next)); // also when the list position was already there
+    emit picked();
+}
+
+void PickCombo::showPopup()
+{
+    // The list position stays where the program or the last pick left it;
+    // the user expects the list to open on what the field shows.
+    const int shown = shownEntry();
+    if (shown >= 0)
+        setCurrentIndex(shown);
+    QComboBox::showPopup();
+    if (shown < 0)
+        view()->selectionModel()->clear();
+}
+
+void PickCombo::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    const bool up = key == Qt::Key_Up || key == Qt::Key_PageUp;
+    const bool down = key == Qt::Key_Down || key == Qt::Key_PageDown;
+    if (!up && !down) {
+        QComboBox::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (event->modifiers() & Qt::AltModifier)
+        showPopup();
+    else if (!(event->modifiers() & Qt::ControlModifier))
+        step(up ? -1 : 1);
+}
+
+void PickCombo::wheelEvent(QWheelEvent *event)
+{
+    event->accept();
+    const int delta = event->angleDelta().y();
+    if (delta != 0 && !view()->isVisible())
+        step(delta > 0 ? -1 : 1);
+}
+
+TextBox::TextBox(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFocusPolicy(Qt::StrongFocus);
+    setTabChangesFocus(true);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setFont(msPGothic(12));
+    followPalette();
+}
+
+void TextBox::changeEvent(QEvent *event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        followPalette();
+}
+
+void TextBox::followPalette()
+{
+    // The background this box would have without a colour of its own.
+    const QPalette inherited = parentWidget() ? parentWidget()->palette() : QApplication::palette(this);
+    const QColor base = isDark(inherited) ? inherited.color(QPalette::Base) : ClassicBorderGrey;
+    if (palette().color(QPalette::Base) == base)
+        return;
+    QPalette own = palette();
+    own.setColor(QPalette::Base, base);
+    setPalette(own);
 }
 
 QRect twipsRect(int left, int top, int width, int height)
@@ -143,11 +214,11 @@ void SeparatorLine::setEnds(QPointF from, QPointF to)
 
 void SeparatorLine::paintEvent(QPaintEvent *)
 {
+    // The widget is the line's bounding box, one pixel thick: filling it draws
+    // the line. A pen of width 1 along its edge would cover only half a pixel
+    // on each side and vanish at some display scales.
     QPainter painter(this);
-    painter.setPen(QPen(m_color, 1, Qt::SolidLine));
-    const QPoint origin = geometry().topLeft();
-    painter.drawLine(QPoint(toPixels(m_from.x()), toPixels(m_from.y())) - origin,
-                     QPoint(toPixels(m_to.x()), toPixels(m_to.y())) - origin);
+    painter.fillRect(rect(), m_color);
 }
 
 ClockPanel::ClockPanel(QWidget *parent) : QLabel(parent), m_timer(new QTimer(this))

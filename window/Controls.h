@@ -1,15 +1,16 @@
-// The window's small custom controls: a separator line placed in twips and the
-// status bar with its message and clock panels.
+// The window's small custom controls: the pick-only combo box, the read-only
+// text box, a separator line placed in twips and the status bar with its
+// message and clock panels.
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPointF>
 #include <QWidget>
 
-class QComboBox;
 class QIcon;
-class QPlainTextEdit;
 class QTimer;
 class QToolButton;
 
@@ -24,14 +25,55 @@ QFont msPGothic(double points);
 
 // The window's controls, each placed by its geometry in pixels.
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry);
-QComboBox *makeCombo(QWidget *parent, const char *name, const QRect &geometry);
+class PickCombo;
+PickCombo *makeCombo(QWidget *parent, const char *name, const QRect &geometry);
 QToolButton *makePictureButton(QWidget *parent, const char *name, const QString &caption, const QIcon &picture,
                                const QRect &geometry);
-QPlainTextEdit *makeTextBox(QWidget *parent, const char *name, const QRect &geometry);
-// A picture of the window's resources: name.xpm, with name-16.xpm as its small form.
-QIcon picture(const QString &name, bool hasSmall);
+QPlainTextEdit *makeTextBox(QWidget *parent, const char *name, const QString &accessibleName, const QRect &geometry);
+// A picture of the window's resources, drawn from name.svg at any size.
+QIcon picture(const QString &name);
 
-// A one-pixel solid line between two points given in twips.
+// A drop-down combo box with an editable field in which only a choice from
+// the list counts: a click in the opened list, the arrow keys or the wheel on
+// the field. Each of them emits picked(). Typing, and leaving the field after
+// typing in any way, emit nothing. The keys and the wheel step from the entry
+// that the field shows; from a text that is no entry they pick the first one.
+class PickCombo : public QComboBox {
+    Q_OBJECT
+public:
+    explicit PickCombo(QWidget *parent);
+    // Opens the list on the entry that the field shows.
+    void showPopup() override;
+
+signals:
+    void picked();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+
+private:
+    int shownEntry() const;
+    void step(int direction);
+};
+
+// A read-only, multi-line text box on a light grey, as the kit's users know
+// it; under a dark palette its background follows the palette instead, so
+// that the palette's light text stays readable.
+class TextBox : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TextBox(QWidget *parent);
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void followPalette();
+};
+
+// A one-pixel solid line, horizontal or vertical, between two points given in
+// twips. It covers whole device pixels at any display scale.
 class SeparatorLine : public QWidget {
     Q_OBJECT
 public:

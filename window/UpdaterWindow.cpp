@@ -50,12 +50,12 @@ UpdaterWindow::UpdaterWindow(const QString &appDir, SettingsStore &settings, Use
       m_appDir(appDir), m_settings(settings), m_dialogs(dialogs),
       m_comm(std::make_unique<MSComm100>(std::make_unique<QtSerialLine>())),
       m_link(std::make_unique<KitLink>(*m_comm, StandardKit, static_cast<LinkReports &>(*this))),
-      m_ports(std::make_unique<PortNumbering>(settings))
+      m_ports(std::make_unique<PortNumbering>(settings, PortRange{StandardKit.firstPortNumber, StandardKit.lastPortNumber}))
 {
     registerPictures();
     setObjectName(QStringLiteral("UpdaterWindow"));
     setWindowTitle(Texts::WindowCaption);
-    setWindowIcon(picture(QStringLiteral("update"), false));
+    setWindowIcon(picture(QStringLiteral("update")));
     setFont(userInterfaceFont());
     const QRect client = twipsRect(0, 0, ClientWidthTwips, ClientHeightTwips);
     setFixedSize(client.size());
@@ -73,11 +73,13 @@ void UpdaterWindow::createControls()
 {
     m_label1 = makeLabel(this, "Label1", Texts::PortLabel, twipsRect(135, 180, 1545, 195));
     m_comboComPort = makeCombo(this, "Combo_ComPort", twipsRect(1800, 135, 1365, 300));
+    m_label1->setBuddy(m_comboComPort); // names the box for screen readers
     m_okButton = new QPushButton(Texts::CloseButton, this);
     m_okButton->setObjectName(QStringLiteral("OKButton"));
     m_okButton->setGeometry(twipsRect(6480, 225, 1500, 420));
     m_label2 = makeLabel(this, "Label2", Texts::SpeedLabel, twipsRect(135, 540, 1770, 195));
     m_comboSpeed = makeCombo(this, "Combo_speed", twipsRect(1800, 495, 1365, 300));
+    m_label2->setBuddy(m_comboSpeed);
     m_line1 = new SeparatorLine(QColor(128, 128, 128), this);
     m_line1->setObjectName(QStringLiteral("Line1"));
     m_line1->setEnds({45, 945}, {8010, 945});
@@ -85,17 +87,20 @@ void UpdaterWindow::createControls()
     m_line2->setObjectName(QStringLiteral("Line2"));
     m_line2->setEnds({45, 1035}, {8055, 1035});
     m_label3 = makeLabel(this, "Label3", QStringLiteral("Label3"), twipsRect(135, 1080, 7890, 1590));
-    m_cmdVersion = makePictureButton(this, "CmdVersion", Texts::VersionButton, picture(QStringLiteral("chip"), true),
+    m_cmdVersion = makePictureButton(this, "CmdVersion", Texts::VersionButton, picture(QStringLiteral("chip")),
                                      twipsRect(90, 2700, 1185, 780));
-    m_textFirmwareVersion = makeTextBox(this, "Text_FirmwareVersion", twipsRect(1350, 2700, 6630, 780));
-    m_cmdOpen = makePictureButton(this, "CmdOpen", Texts::OpenButton, picture(QStringLiteral("folder"), true),
+    m_textFirmwareVersion = makeTextBox(this, "Text_FirmwareVersion", Texts::FirmwareVersionBoxName,
+                                        twipsRect(1350, 2700, 6630, 780));
+    m_cmdOpen = makePictureButton(this, "CmdOpen", Texts::OpenButton, picture(QStringLiteral("folder")),
                                   twipsRect(90, 3555, 1185, 780));
-    m_textFile = makeTextBox(this, "Text_File", twipsRect(1350, 3555, 6630, 780));
-    m_cmdUpdate = makePictureButton(this, "CmdUpdate", Texts::UpdateButton, picture(QStringLiteral("update"), false),
+    m_textFile = makeTextBox(this, "Text_File", Texts::FileBoxName, twipsRect(1350, 3555, 6630, 780));
+    // The window icon's picture: one SVG document, read once.
+    m_cmdUpdate = makePictureButton(this, "CmdUpdate", Texts::UpdateButton, windowIcon(),
                                     twipsRect(90, 4410, 1185, 780));
     m_cmdUpdate->setEnabled(false);
     m_progressBar1 = new QProgressBar(this);
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar1->setAccessibleName(Texts::ProgressBarName);
     m_progressBar1->setGeometry(twipsRect(1350, 4410, 6630, 780));
     m_progressBar1->setOrientation(Qt::Horizontal);
     m_progressBar1->setRange(0, 100);
@@ -114,10 +119,10 @@ void UpdaterWindow::wireEvents()
     // OKButton is the window's cancel button: Esc presses it.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, m_okButton, &QPushButton::animateClick);
-    // activated: only a choice of the user from the list (mouse or arrow keys),
-    // never typing or text set by the program.
-    connect(m_comboComPort, &QComboBox::activated, this, &UpdaterWindow::Combo_ComPort_Click);
-    connect(m_comboSpeed, &QComboBox::activated, this, &UpdaterWindow::Combo_speed_Click);
+    // Only a choice of the user from the list (mouse, arrow keys, wheel), never
+    // typing or text set by the program.
+    connect(m_comboComPort, &PickCombo::picked, this, &UpdaterWindow::Combo_ComPort_Click);
+    connect(m_comboSpeed, &PickCombo::picked, this, &UpdaterWindow::Combo_speed_Click);
     connect(m_comboComPort, &QComboBox::editTextChanged, this, &UpdaterWindow::updatePortToolTip);
     connect(m_cmdVersion, &QToolButton::clicked, this, &UpdaterWindow::CmdVersion_Click);
     connect(m_cmdOpen, &QToolButton::clicked, this, &UpdaterWindow::CmdOpen_Click);
@@ -139,12 +144,13 @@ void UpdaterWindow::Form_Load()
                      m_line1->to() + QPointF(EngraveOffsetTwips, EngraveOffsetTwips));
     // From here on a failing step is skipped and the next one runs.
     emptyLogFile();
-    for (int port = 1; port <= 20; ++port)
+    for (int port = StandardKit.firstPortNumber; port <= StandardKit.lastPortNumber; ++port)
         m_comboComPort->addItem(QString::number(port));
     // An adapter plugged in now gets its number (and the entries their tooltips) at once.
     connect(m_ports.get(), &PortNumbering::changed, this, &UpdaterWindow::updatePortToolTip);
     m_comboComPort->setEditText(m_settings.setting(ComKey, QStringLiteral("?")));
-    m_comboSpeed->addItems({QStringLiteral(" 9600"), QStringLiteral("19200"), QStringLiteral("57600")});
+    for (const SpeedChoice &speed : StandardKit.speeds)
+        m_comboSpeed->addItem(QString::fromLatin1(speed.boxText));
     m_comboSpeed->setEditText(QStringLiteral("9600"));
     m_hexFileName.clear();
     m_label3->setText(Texts::notice());
@@ -331,6 +337,7 @@ void UpdaterWindow::recordInHistory(const LinkResult &result)
     record.program = QStringLiteral("kitupdater");
     record.port = m_updatePortText;
     record.device = result.devicePath;
+    record.serial = m_ports->entryOf(result.devicePath).serialNumber;
     record.kitVersion = result.kitVersion;
     record.file = QFileInfo(m_updateFile).absoluteFilePath();
     record.sha256 = m_updateSha256;

@@ -13,8 +13,8 @@ class KitLink;
 class MSComm100;
 struct HexImage;
 struct PortChoice;
+class PickCombo;
 class PortNumbering;
-class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -97,10 +97,10 @@ private:
     QString m_updateSha256;
 
     QLabel *m_label1 = nullptr;
-    QComboBox *m_comboComPort = nullptr;
+    PickCombo *m_comboComPort = nullptr;
     QPushButton *m_okButton = nullptr;
     QLabel *m_label2 = nullptr;
-    QComboBox *m_comboSpeed = nullptr;
+    PickCombo *m_comboSpeed = nullptr;
     SeparatorLine *m_line1 = nullptr;
     SeparatorLine *m_line2 = nullptr;
     QLabel *m_label3 = nullptr;

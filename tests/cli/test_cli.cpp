@@ -1,5 +1,6 @@
 // kitupdater-cli as a script uses it: a separate process with its own settings
 // folder, talking to the simulated kit over a real pseudo-terminal.
+#include "CliProcess.h"
 #include "ExpectedTexts.h"
 #include "KitFrames.h"
 #include "KitSimulator.h"
@@ -39,11 +40,7 @@ const QStringList UpdateDoneOutput{KitVersion, VersionReadStatus, UpdatingStatus
 
 
 
-struct Run {
-    int exitCode = -1;
-    QStringList out;   // stdout, line by line
-    QString err;
-};
+using Run = CliRun;
 
 } // namespace
 
@@ -102,23 +99,10 @@ Run CliTest::run(QStringList arguments)
 {
     for (QString &argument : arguments)
         argument = withPaths(argument);
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config->path());
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(KITUPDATER_CLI_PATH), arguments);
-    Run result;
-    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
-    if (result.out.last().isEmpty())
-        result.out.removeLast();
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_config->path());
+    return runCli(QStringList{QStringLiteral(KITUPDATER_CLI_PATH)} + arguments, env);
 }
 
 void CliTest::exitStatus_data()

@@ -173,7 +173,7 @@ private slots:
         writeFile(ini, "[Ports]\n" + ports.replace("{link}", link.toUtf8()));
         SettingsStore settings(ini);
 
-        const PortNumbering numbering(settings, byId);
+        const PortNumbering numbering(settings, PortRange{1, 20}, byId);
 
         const QStringList onDisk = portsOnDisk(ini);
         QVERIFY2(onDisk.contains(QStringLiteral("%1=%2").arg(number).arg(link)), qPrintable(onDisk.join(' ')));
@@ -198,7 +198,7 @@ private slots:
         const QString ini = dir.filePath(QStringLiteral("ports.ini"));
         writeFile(ini, "[Ports]\n" + takenPorts(1, 9));
         SettingsStore settings(ini);
-        const PortNumbering numbering(settings, byId);
+        const PortNumbering numbering(settings, PortRange{1, 20}, byId);
 
         makeLink(firstSocket, link);
         QTRY_VERIFY(portsOnDisk(ini).contains("10=" + link));
@@ -231,7 +231,7 @@ private slots:
         makeLink(QStringLiteral("/dev/null"), byId + QLatin1Char('/') + KitAdapter);
         makeLink(QStringLiteral("/dev/zero"), byId + QLatin1Char('/') + OtherAdapter);
 
-        const PortNumbering numbering(settings, byId);
+        const PortNumbering numbering(settings, PortRange{1, 20}, byId);
 
         QCOMPARE(numbering.devicePath(10), byId + QLatin1Char('/') + KitAdapter);
         QCOMPARE(numbering.devicePath(11), byId + QLatin1Char('/') + OtherAdapter);

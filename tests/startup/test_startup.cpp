@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <unistd.h>
 
 class StartupTest : public QObject {
     Q_OBJECT
@@ -15,9 +16,14 @@ private slots:
     void secondCopyExitsAtOnce();
     void lockOfAKilledCopyIsTakenOver();
     void writesItsLogBesideTheProgram();
+    void opensWhenTheLockCannotBeMade_data();
+    void opensWhenTheLockCannotBeMade();
 
 private:
-    std::unique_ptr<QProcess> start(const QStringList &arguments = {});
+    // extra: environment variables to set or replace. asAnotherUser: as
+    // "nobody" when the test runs as root, who could make any folder.
+    std::unique_ptr<QProcess> start(const QStringList &arguments = {}, const QProcessEnvironment &extra = {},
+                                    bool asAnotherUser = false);
     bool waitForLock(QProcess &process);
     QString lockPath() const { return m_runtime->path() + QStringLiteral("/KitUpdater.lock"); }
 
@@ -42,15 +48,23 @@ void StartupTest::cleanup()
     m_started.clear();
 }
 
-std::unique_ptr<QProcess> StartupTest::start(const QStringList &arguments)
+std::unique_ptr<QProcess> StartupTest::start(const QStringList &arguments, const QProcessEnvironment &extra,
+                                             bool asAnotherUser)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config->path());
+    env.insert(extra);
     process->setProcessEnvironment(env);
-    process->start(QStringLiteral(KITUPDATER_PATH), arguments);
+    if (asAnotherUser && geteuid() == 0)
+        process->start(QStringLiteral("runuser"),
+                       QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
+                                   QStringLiteral(KITUPDATER_PATH)}
+                           + arguments);
+    else
+        process->start(QStringLiteral(KITUPDATER_PATH), arguments);
     return process;
 }
 
@@ -107,6 +121,53 @@ void StartupTest::writesItsLogBesideTheProgram()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("\r\n"));
     m_started.push_back(std::move(first));
+}
+
+void StartupTest::opensWhenTheLockCannotBeMade_data()
+{
+    QTest::addColumn<QString>("setUp");
+    QTest::addColumn<bool>("checkSkipped");
+    QTest::newRow("no runtime folder") << "no folder" << true;
+    QTest::newRow("a folder where the lock goes") << "folder" << true;
+    QTest::newRow("a lock file that cannot be read") << "garbage" << false; // taken over
+}
+
+void StartupTest::opensWhenTheLockCannotBeMade()
+{
+    QFETCH(QString, setUp);
+    QFETCH(bool, checkSkipped);
+    // The program tells when its window is shown, and then ends.
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("KITUPDATER_EXIT_WHEN_SHOWN"), QStringLiteral("1"));
+    if (setUp == QLatin1String("no folder")) {
+        // Below a plain file no folder can be made, neither the runtime
+        // folder nor Qt's fallback in the temporary folder (nor, as another
+        // user than root, the one at the root that Qt tries last).
+        QFile blocker(m_runtime->filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), blocker.fileName() + QStringLiteral("/runtime"));
+        env.insert(QStringLiteral("TMPDIR"), blocker.fileName() + QStringLiteral("/tmp"));
+    } else if (setUp == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(lockPath()));
+    } else {
+        QFile garbage(lockPath());
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write("\x01\x02 not a lock\n");
+    }
+
+    auto process = start({}, env, setUp == QLatin1String("no folder"));
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 0);
+    QCOMPARE(process->readAllStandardOutput(), QByteArray("shown\n"));
+    const QStringList stderrLines = QString::fromUtf8(process->readAllStandardError()).split(QLatin1Char('\n'));
+    const QStringList ours = stderrLines.filter(QStringLiteral("kitupdater:"));
+    if (checkSkipped) {
+        QCOMPARE(ours.size(), 1);
+        QVERIFY2(ours.first().startsWith(QStringLiteral("kitupdater: single-instance check skipped: ")),
+                 qPrintable(ours.first()));
+    } else {
+        QVERIFY2(ours.isEmpty(), qPrintable(ours.join(QLatin1Char('\n'))));
+    }
 }
 
 QTEST_GUILESS_MAIN(StartupTest)

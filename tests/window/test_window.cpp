@@ -1,4 +1,5 @@
 // The updater window on a real (offscreen) window with a real settings file.
+#include "CommonRoutines.h"
 #include "HexFileChoice.h"
 #include "SettingsStore.h"
 #include "UpdaterWindow.h"
@@ -18,6 +19,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QDialogButtonBox>
 #include <QtTest>
 #include <memory>
 
@@ -41,6 +45,7 @@ public:
 class WindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -54,9 +59,11 @@ private slots:
     void progressBarFollowsTheRules();
     void startTexts_data();
     void startTexts();
-    void pickingStoresTheText_data();
-    void pickingStoresTheText();
-    void typingStoresNothing();
+    void pickingFromTheList_data();
+    void pickingFromTheList();
+    void pickingWithTheMouse();
+    void leavingTheFieldStoresNothing_data();
+    void leavingTheFieldStoresNothing();
     void logFile_data();
     void logFile();
     void logFileThatCannotBeWritten();
@@ -70,12 +77,26 @@ private slots:
     void settingsThatCannotBeWritten();
     void realMessageBox();
     void realFileDialog();
+    void fileDialogWithoutRememberedFolder();
+    void textBoxesStayReadable_data();
+    void textBoxesStayReadable();
+    void separatorAtDisplayScales_data();
+    void separatorAtDisplayScales();
+    void accessibleNames();
 
 private:
     UpdaterWindow &window();
     template <typename T> T *control(const char *name) { return window().findChild<T *>(QLatin1String(name)); }
     QString iniPath() const { return m_config->path() + QStringLiteral("/KitUpdater/KitUpdater.ini"); }
     void writeIni(const QByteArray &content);
+    // The user's own input: real key and mouse events through the window.
+    void showActive();
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void type(const QString &text);
+    void tabTo(QWidget *target);
+    void clickOn(QWidget *target, QPoint at = QPoint(-1, -1));
+    void wheel(QWidget *target, int angle);
+    QString storedSetting(const QString &key) const;
 
     std::unique_ptr<QTemporaryDir> m_config;  // the user's config folder, new for every test
     std::unique_ptr<QTemporaryDir> m_appDir;  // the program's folder
@@ -83,6 +104,12 @@ private:
     FakeDialogs m_dialogs;
     std::unique_ptr<UpdaterWindow> m_window;
 };
+
+void WindowTest::initTestCase()
+{
+    // As the program does: Qt's own dialogs in Japanese.
+    QVERIFY(installQtJapanese(*QCoreApplication::instance()));
+}
 
 void WindowTest::init()
 {
@@ -98,6 +125,65 @@ void WindowTest::cleanup()
 {
     m_window.reset();
     m_settings.reset();
+    QApplication::setPalette(QApplication::style()->standardPalette());
+}
+
+void WindowTest::showActive()
+{
+    window().show();
+    // A window system without a window manager (Xvfb) activates only a window
+    // that is already on the screen.
+    QVERIFY(QTest::qWaitForWindowExposed(&window()));
+    window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window()));
+}
+
+void WindowTest::press(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget *popup = QApplication::activePopupWidget();
+    QWidget *target = popup ? popup : QApplication::activeWindow();
+    QTest::keyClick(target->windowHandle(), key, modifiers);
+}
+
+void WindowTest::type(const QString &text)
+{
+    for (const QChar c : text)
+        QTest::keyClick(QApplication::activeWindow()->windowHandle(), c.toLatin1());
+}
+
+void WindowTest::tabTo(QWidget *target)
+{
+    for (int i = 0; i < 10 && QApplication::focusWidget() != target; ++i)
+        press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), target);
+}
+
+void WindowTest::clickOn(QWidget *target, QPoint at)
+{
+    if (at.x() < 0)
+        at = target->rect().center();
+    QWidget *top = target->window();
+    const QPoint inWindow = target->mapTo(top, at);
+    QTest::mouseMove(top->windowHandle(), inWindow);
+    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, Qt::NoModifier, inWindow);
+}
+
+void WindowTest::wheel(QWidget *target, int angle)
+{
+    // To the widget under the pointer (the box's field), as the window system
+    // delivers it; the field passes it on to the box.
+    QWidget *top = target->window();
+    const QPoint inWindow = target->mapTo(top, target->rect().center());
+    QWidget *under = top->childAt(inWindow);
+    QWheelEvent event(under->mapFrom(top, inWindow), top->mapToGlobal(inWindow), QPoint(), QPoint(0, angle),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    QVERIFY(qApp->notify(under, &event));
+}
+
+QString WindowTest::storedSetting(const QString &key) const
+{
+    return QSettings(iniPath(), QSettings::IniFormat).value(QStringLiteral("Settings/") + key).toString();
 }
 
 UpdaterWindow &WindowTest::window()
@@ -175,8 +261,10 @@ void WindowTest::windowFrame()
     QVERIFY(!w.windowIcon().isNull());
     QVERIFY(!control<QToolButton>("CmdUpdate")->isEnabled());
     QVERIFY(control<QToolButton>("CmdVersion")->isEnabled());
+    // Pictures drawn afresh at every scale, not a 32-pixel bitmap blown up.
+    QCOMPARE(w.windowIcon().pixmap(QSize(32, 32), 2.0).size(), QSize(64, 64));
     for (const char *name : {"CmdVersion", "CmdOpen", "CmdUpdate"})
-        QVERIFY2(!control<QToolButton>(name)->icon().isNull(), name);
+        QVERIFY2(control<QToolButton>(name)->icon().pixmap(QSize(32, 32), 2.0).size() == QSize(64, 64), name);
     auto *bar = control<QProgressBar>("ProgressBar1");
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 100);
@@ -223,9 +311,7 @@ void WindowTest::lists()
 void WindowTest::tabOrderAndFirstFocus()
 {
     UpdaterWindow &w = window();
-    w.show();
-    QApplication::setActiveWindow(&w);
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    showActive();
     QCOMPARE(QApplication::focusWidget(), control<QWidget>("OKButton"));
 
     auto visit = [&](const QStringList &expected) {
@@ -282,61 +368,130 @@ void WindowTest::startTexts()
     QCOMPARE(QFile::exists(iniPath()), !ini.isEmpty());
 }
 
-void WindowTest::pickingStoresTheText_data()
+void WindowTest::pickingFromTheList_data()
 {
     QTest::addColumn<QString>("combo");
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("typed");   // before the pick
+    QTest::addColumn<QString>("steps");   // d: Down, u: Up, w: wheel towards the user, W: away
     QTest::addColumn<QString>("key");
-    QTest::addColumn<int>("downPresses");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("speed 19200") << "Combo_speed" << "Speed" << 1 << "19200";
-    QTest::newRow("speed ' 9600' keeps its blank") << "Combo_speed" << "Speed" << 0 << " 9600";
-    QTest::newRow("port 3") << "Combo_ComPort" << "Com" << 2 << "3";
+    QTest::addColumn<QString>("picked");
+    const QByteArray seven("[Settings]\nCom=7\n");
+    QTest::newRow("Down from the stored 7") << "Combo_ComPort" << seven << "" << "d" << "Com" << "8";
+    QTest::newRow("Up from the stored 7") << "Combo_ComPort" << seven << "" << "u" << "Com" << "6";
+    QTest::newRow("wheel from the stored 7") << "Combo_ComPort" << seven << "" << "w" << "Com" << "8";
+    QTest::newRow("wheel back from the stored 7") << "Combo_ComPort" << seven << "" << "W" << "Com" << "6";
+    QTest::newRow("Down from ?") << "Combo_ComPort" << QByteArray() << "" << "d" << "Com" << "1";
+    QTest::newRow("Down from COM99") << "Combo_ComPort" << QByteArray("[Settings]\nCom=COM99\n") << "" << "d"
+                                     << "Com" << "1";
+    QTest::newRow("Down from a typed 15") << "Combo_ComPort" << seven << "15" << "d" << "Com" << "16";
+    QTest::newRow("speed ' 9600' keeps its blank") << "Combo_speed" << QByteArray() << "" << "d" << "Speed" << " 9600";
+    QTest::newRow("speed 19200") << "Combo_speed" << QByteArray() << "" << "dd" << "Speed" << "19200";
 }
 
-void WindowTest::pickingStoresTheText()
+void WindowTest::pickingFromTheList()
 {
     QFETCH(QString, combo);
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, typed);
+    QFETCH(QString, steps);
     QFETCH(QString, key);
-    QFETCH(int, downPresses);
-    QFETCH(QString, stored);
+    QFETCH(QString, picked);
+    if (!ini.isEmpty())
+        writeIni(ini);
     auto *box = window().findChild<QComboBox *>(combo);
-    window().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window()));
-    // The user picks from the list: with the arrow keys, from the first entry.
-    box->setFocus();
-    box->setCurrentIndex(downPresses == 0 ? 1 : 0);
-    QTest::keyClick(box, downPresses == 0 ? Qt::Key_Up : Qt::Key_Down);
-    for (int i = 1; i < downPresses; ++i)
-        QTest::keyClick(box, Qt::Key_Down);
-    QCOMPARE(box->currentText(), stored);
-
+    showActive();
+    tabTo(box);
+    type(typed);
+    for (const QChar step : steps) {
+        if (step == QLatin1Char('d') || step == QLatin1Char('u'))
+            press(step == QLatin1Char('d') ? Qt::Key_Down : Qt::Key_Up);
+        else
+            wheel(box, step == QLatin1Char('w') ? -120 : 120);
+    }
+    QCOMPARE(box->currentText(), picked);
     // A fresh reader of the file sees the value, blanks included.
-    QSettings file(iniPath(), QSettings::IniFormat);
-    QCOMPARE(file.value(QStringLiteral("Settings/") + key).toString(), stored);
+    QCOMPARE(storedSetting(key), picked);
 
     // After a restart the speed box shows "9600" again; the store keeps the pick.
     m_window.reset();
     m_settings = std::make_unique<SettingsStore>();
-    if (key == QLatin1String("Speed"))
-        QCOMPARE(control<QComboBox>("Combo_speed")->currentText(), QStringLiteral("9600"));
-    else
-        QCOMPARE(control<QComboBox>("Combo_ComPort")->currentText(), stored);
-    QCOMPARE(m_settings->setting(key, QString()), stored);
+    QCOMPARE(control<QComboBox>("Combo_speed")->currentText(), QStringLiteral("9600"));
+    if (key == QLatin1String("Com"))
+        QCOMPARE(control<QComboBox>("Combo_ComPort")->currentText(), picked);
+    QCOMPARE(m_settings->setting(key, QString()), picked);
 }
 
-void WindowTest::typingStoresNothing()
+void WindowTest::pickingWithTheMouse()
 {
     writeIni("[Settings]\nCom=7\n");
     auto *box = control<QComboBox>("Combo_ComPort");
-    window().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window()));
-    box->lineEdit()->selectAll();
-    QTest::keyClicks(box->lineEdit(), QStringLiteral("5"));
-    QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-    QCOMPARE(box->currentText(), QStringLiteral("5"));
-    QSettings file(iniPath(), QSettings::IniFormat);
-    QCOMPARE(file.value(QStringLiteral("Settings/Com")).toString(), QStringLiteral("7"));
-    QCOMPARE(box->count(), 20);
+    showActive();
+    // Open the list with the arrow at the right end of the box.
+    clickOn(box, QPoint(box->width() - 6, box->height() / 2));
+    QAbstractItemView *list = box->view();
+    QTRY_VERIFY(list->isVisible());
+    QCOMPARE(list->currentIndex().row(), 6); // on "7", the text shown
+    QCOMPARE(list->selectionModel()->selectedRows().value(0).row(), 6);
+    QCOMPARE(storedSetting(QStringLiteral("Com")), QStringLiteral("7")); // opening is no pick
+
+    const QModelIndex twelve = list->model()->index(11, 0);
+    list->scrollTo(twelve);
+    clickOn(list->viewport(), list->visualRect(twelve).center());
+    QTRY_VERIFY(!list->isVisible());
+    QCOMPARE(box->currentText(), QStringLiteral("12"));
+    QCOMPARE(storedSetting(QStringLiteral("Com")), QStringLiteral("12"));
+}
+
+void WindowTest::leavingTheFieldStoresNothing_data()
+{
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("leave");
+    for (const char *leave : {"Return", "Enter", "Tab", "click elsewhere", "OPEN", "閉じる", "Esc", "close"})
+        QTest::addRow("port 9, %s", leave) << "Combo_ComPort" << "9" << QString::fromUtf8(leave);
+    // "1" starts only one entry, "19200": no completion, and Tab is no pick.
+    QTest::newRow("speed 1, Tab") << "Combo_speed" << "1" << "Tab";
+    QTest::newRow("speed 1, Return") << "Combo_speed" << "1" << "Return";
+}
+
+void WindowTest::leavingTheFieldStoresNothing()
+{
+    QFETCH(QString, combo);
+    QFETCH(QString, typed);
+    QFETCH(QString, leave);
+    const QByteArray ini("[Settings]\nCom=7\n");
+    writeIni(ini);
+    auto *box = window().findChild<QComboBox *>(combo);
+    showActive();
+    tabTo(box);
+    type(typed);
+    QCOMPARE(box->currentText(), typed);
+
+    if (leave == QLatin1String("Return"))
+        press(Qt::Key_Return);
+    else if (leave == QLatin1String("Enter"))
+        press(Qt::Key_Enter, Qt::KeypadModifier);
+    else if (leave == QLatin1String("Tab"))
+        press(Qt::Key_Tab);
+    else if (leave == QLatin1String("click elsewhere"))
+        clickOn(control<QWidget>("Text_FirmwareVersion"));
+    else if (leave == QLatin1String("OPEN"))
+        clickOn(control<QWidget>("CmdOpen"));
+    else if (leave == QLatin1String("閉じる"))
+        clickOn(control<QWidget>("OKButton"));
+    else if (leave == QLatin1String("Esc"))
+        press(Qt::Key_Escape);
+    else
+        window().windowHandle()->close();
+    QCoreApplication::processEvents();
+
+    if (leave == QLatin1String("閉じる") || leave == QLatin1String("Esc") || leave == QLatin1String("close"))
+        QTRY_VERIFY(!window().isVisible()); // Esc presses 閉じる, visibly: it comes up 100 ms later
+    QCOMPARE(box->currentText(), typed);
+    QFile file(iniPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), ini);
 }
 
 void WindowTest::logFile_data()
@@ -396,6 +551,8 @@ void WindowTest::fileChoice_data()
                                                  << QStringLiteral("ファイル名：main.hexを指定しました。");
     QTest::newRow("root of the file system") << "/main.hex" << "/" << QStringLiteral("ファイル名：main.hexを指定しました。");
     QTest::newRow("drive root") << "D:/main.hex" << "D:" << QStringLiteral("ファイル名：main.hexを指定しました。");
+    QTest::newRow("backslash is part of a name") << "/x/we\\ird.hex" << "/x"
+                                                 << QStringLiteral("ファイル名：we\\ird.hexを指定しました。");
     QTest::newRow("blanks and Japanese") << "/home/kit/ファーム 新/kit v2.HEX" << "/home/kit/ファーム 新"
                                          << QStringLiteral("ファイル名：kit v2.HEXを指定しました。");
 }
@@ -471,12 +628,11 @@ void WindowTest::settingsThatCannotBeWritten()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     m_settings = std::make_unique<SettingsStore>();
-    window().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window()));
+    showActive();
     auto *speed = control<QComboBox>("Combo_speed");
-    speed->setFocus();
-    QTest::keyClick(speed, Qt::Key_Down);
-    QCOMPARE(speed->currentText(), QStringLiteral("19200"));
+    tabTo(speed);
+    press(Qt::Key_Down);
+    QCOMPARE(speed->currentText(), QStringLiteral(" 9600"));
     m_dialogs.answers = {QStringLiteral("/tmp/firm/main.hex")};
     window().CmdOpen_Click();
     // The choice works for this run; it is simply not remembered.
@@ -512,27 +668,42 @@ void WindowTest::realMessageBox()
 void WindowTest::realFileDialog()
 {
     QTemporaryDir folder;
-    QFile hex(folder.filePath(QStringLiteral("blink.hex")));
-    QVERIFY(hex.open(QIODevice::WriteOnly));
-    hex.close();
+    for (const char *name : {"a.HEX", "b.hex"}) {
+        QFile hex(folder.filePath(QLatin1String(name)));
+        QVERIFY(hex.open(QIODevice::WriteOnly));
+    }
     m_settings->setSetting(QStringLiteral("OPEN_DIR0"), folder.path());
+    showActive();
     QtUserDialogs dialogs(&window());
-    QString title, suffix, nameField;
-    QStringList filters;
-    QString chosenFolder;
+    QString title, suffix, nameField, chosenFolder, notFound;
+    QStringList filters, buttons;
     QTimer::singleShot(0, [&] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         QVERIFY(dialog);
+        QApplication::setActiveWindow(dialog);
+        QTRY_COMPARE(QApplication::activeWindow(), dialog);
         title = dialog->windowTitle();
         suffix = dialog->defaultSuffix();
         filters = dialog->nameFilters();
         chosenFolder = dialog->directory().absolutePath();
+        for (QAbstractButton *button : dialog->findChild<QDialogButtonBox *>()->buttons())
+            buttons << button->text();
         if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
             nameField = field->text();
-        dialog->selectFile(QStringLiteral("blink.hex"));
-        static_cast<QDialog *>(dialog)->accept();  // as the Open button does
+        // Should the dialog say it found nothing, close that and the dialog.
+        QTimer::singleShot(2000, dialog, [&notFound, dialog] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                notFound = box->text();
+                box->reject();
+                QTimer::singleShot(0, dialog, &QDialog::reject);
+            }
+        });
+        // The user types "b" over the selected "*.HEX" and presses Return.
+        type(QStringLiteral("b"));
+        press(Qt::Key_Return);
     });
     const QString chosen = dialogs.openFile(HexFileChoice::request(*m_settings));
+    QVERIFY2(notFound.isEmpty(), qPrintable(notFound));
     QCOMPARE(title, QStringLiteral("アップデータを開く"));
     QCOMPARE(suffix, QStringLiteral("HEX"));
     QCOMPARE(filters.size(), 2);
@@ -540,7 +711,123 @@ void WindowTest::realFileDialog()
     QVERIFY(filters.at(1).startsWith(QStringLiteral("全てのファイル")));
     QCOMPARE(chosenFolder, QDir(folder.path()).absolutePath());
     QCOMPARE(nameField, QStringLiteral("*.HEX"));
-    QCOMPARE(QFileInfo(chosen).canonicalFilePath(), QFileInfo(hex).canonicalFilePath());
+    // Qt's own texts in Japanese, like the rest of the window.
+    buttons.sort();
+    QCOMPARE(buttons, QStringList({QStringLiteral("キャンセル"), QStringLiteral("開く(&O)")}));
+    QCOMPARE(QFileInfo(chosen).canonicalFilePath(), QFileInfo(folder.filePath("b.hex")).canonicalFilePath());
+}
+
+void WindowTest::fileDialogWithoutRememberedFolder()
+{
+    QtUserDialogs dialogs(&window());
+    QString opened;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        opened = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    QVERIFY(dialogs.openFile(HexFileChoice::request(*m_settings)).isEmpty());
+    // Not the program's folder (the current one), where no HEX file lives.
+    QCOMPARE(opened, QDir::homePath());
+}
+
+namespace {
+// WCAG's contrast ratio of two colours, from 1 (none) to 21.
+double contrast(const QColor &a, const QColor &b)
+{
+    auto luminance = [](const QColor &c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette darkPalette()
+{
+    QPalette dark(QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    return dark;
+}
+} // namespace
+
+void WindowTest::textBoxesStayReadable_data()
+{
+    QTest::addColumn<bool>("darkAtStart");
+    QTest::addColumn<bool>("darkLater");
+    QTest::newRow("light") << false << false;
+    QTest::newRow("dark") << true << true;
+    QTest::newRow("turned dark while open") << false << true;
+    QTest::newRow("turned light while open") << true << false;
+}
+
+void WindowTest::textBoxesStayReadable()
+{
+    QFETCH(bool, darkAtStart);
+    QFETCH(bool, darkLater);
+    const QPalette light = QApplication::style()->standardPalette();
+    QApplication::setPalette(darkAtStart ? darkPalette() : light);
+    showActive();
+    QApplication::setPalette(darkLater ? darkPalette() : light);
+    QCoreApplication::processEvents(); // the window passes the new palette on
+    for (const char *name : {"Text_FirmwareVersion", "Text_File"}) {
+        const QPalette colours = control<QPlainTextEdit>(name)->palette();
+        const QColor background = colours.color(QPalette::Base);
+        if (!darkLater)
+            QCOMPARE(background, QColor(212, 208, 200)); // the classic light grey
+        QVERIFY2(contrast(colours.color(QPalette::Text), background) >= 4.5, name);
+    }
+}
+
+void WindowTest::separatorAtDisplayScales_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::newRow("100 %") << 1.0;
+    QTest::newRow("150 %") << 1.5;
+    QTest::newRow("200 %") << 2.0;
+}
+
+void WindowTest::separatorAtDisplayScales()
+{
+    QFETCH(double, scale);
+    UpdaterWindow &w = window();
+    QImage image(w.size() * scale, QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    w.render(&image);
+    // Down a column through the separator (at 63 and 64 pixels of 96 dpi).
+    bool grey = false, white = false;
+    for (int y = qFloor(58 * scale); y < qCeil(70 * scale); ++y) {
+        const QColor colour = image.pixelColor(qRound(100 * scale), y);
+        grey = grey || colour == QColor(128, 128, 128);
+        white = white || colour == QColor(255, 255, 255);
+    }
+    QVERIFY(grey);
+    QVERIFY(white);
+}
+
+void WindowTest::accessibleNames()
+{
+    auto accessible = [&](const char *name) { return QAccessible::queryAccessibleInterface(control<QWidget>(name)); };
+    // The boxes are named by their labels, as screen readers ask for them.
+    const QList<QPair<const char *, QString>> labelled{
+        {"Combo_ComPort", QStringLiteral("通信ポート Com　：")},
+        {"Combo_speed", QStringLiteral("通信スピード bps　：")},
+    };
+    for (const auto &[name, label] : labelled) {
+        const auto labels = accessible(name)->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->text(QAccessible::Name), label);
+    }
+    const QList<QPair<const char *, QString>> named{
+        {"Text_FirmwareVersion", QStringLiteral("ファームウエアバージョン")},
+        {"Text_File", QStringLiteral("アップデートファイル")},
+        {"ProgressBar1", QStringLiteral("アップデートの進み具合")},
+    };
+    for (const auto &[name, accessibleName] : named)
+        QCOMPARE(accessible(name)->text(QAccessible::Name), accessibleName);
 }
 
 QTEST_MAIN(WindowTest)

@@ -100,6 +100,7 @@ private slots:
     void versionButton();
     void silentKitDuringUpdate();
     void clicksDuringUpdateAreIgnored();
+    void closingDuringUpdate_data();
     void closingDuringUpdate();
     void closingReleasesThePort_data();
     void closingReleasesThePort();
@@ -132,6 +133,7 @@ void WindowDeviceTest::init()
     m_config = std::make_unique<QTemporaryDir>();
     m_appDir = std::make_unique<QTemporaryDir>();
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config->path());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_config->path() + QStringLiteral("/state")));
     KitSimConfig config;
     config.versionAnswer = KitVersion;
     m_kit = std::make_unique<KitSimulator>(config);
@@ -234,6 +236,13 @@ void WindowDeviceTest::wholeUpdate()
     QVERIFY(progressBar()->isVisible());
     QVERIFY(!window().commError());
     QVERIFY(!slaveCanBeOpened()); // the port stays open after an update
+    // The update joins the history.
+    QFile history(m_config->path() + QStringLiteral("/state/KitUpdater/history.jsonl"));
+    QVERIFY(history.open(QIODevice::ReadOnly));
+    const QByteArray line = history.readAll();
+    QVERIFY2(line.contains("\"program\":\"kitupdater\"") && line.contains("\"ending\":\"done\"")
+                 && line.contains("\"words_sent\":" + QByteArray::number(frames.size())),
+             line.constData());
 }
 
 void WindowDeviceTest::versionButton_data()
@@ -322,10 +331,25 @@ void WindowDeviceTest::clicksDuringUpdateAreIgnored()
     QCOMPARE(m_dialogs.messages, QStringList{DoneMessage});
 }
 
-// The window is closed while the kit takes its time over the second frame.
+void WindowDeviceTest::closingDuringUpdate_data()
+{
+    QTest::addColumn<int>("frameDelayUs");
+    QTest::addColumn<int>("silentAfterFrames");
+    QTest::newRow("the kit takes its time") << 300000 << -1;
+    // The close must cut the 2-second wait, not sit it out into the time-out ending.
+    QTest::newRow("the kit has gone silent") << 0 << 1;
+}
+
+// The window is closed while the kit takes its time over the second frame, or
+// does not answer it at all.
 void WindowDeviceTest::closingDuringUpdate()
 {
-    configureKit([](KitSimConfig &c) { c.frameDelayUs = 300000; });
+    QFETCH(int, frameDelayUs);
+    QFETCH(int, silentAfterFrames);
+    configureKit([&](KitSimConfig &c) {
+        c.frameDelayUs = frameDelayUs;
+        c.silentAfterFrames = silentAfterFrames;
+    });
     chooseFile(EightWordsFile);
     int framesAtClose = 0;
     bool heldWhileRunning = false;
