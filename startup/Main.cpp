@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
     int qtArgc = argc > 0 ? 1 : 0;
     char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication app(qtArgc, qtArgv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("kitupdater"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kitupdater"));
 
     const InstanceClaim instance = claimSingleInstance();
     if (instance.anotherCopyRuns)

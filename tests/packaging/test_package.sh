@@ -4,12 +4,14 @@
 # machine would receive. Outside the scratch folder only the build folder's
 # install_manifest.txt changes, as with any install.
 #
-#   test_package.sh <build folder> <project version>
+#   test_package.sh <build folder> <project version> <maintainer>
 set -uo pipefail
 unset DESTDIR # would move every install below it
 
-BUILD=${1:?usage: test_package.sh <build folder> <project version>}
-VERSION=${2:?usage: test_package.sh <build folder> <project version>}
+USAGE="usage: test_package.sh <build folder> <project version> <maintainer>"
+BUILD=${1:?$USAGE}
+VERSION=${2:?$USAGE}
+MAINTAINER=${3:?$USAGE}
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/kitupdater-package.XXXXXX")
 trap 'rm -rf "$SCRATCH"' EXIT
 
@@ -87,7 +89,7 @@ check_tree() { # check_tree <root with bin/ and share/>
   for program in "${PROGRAMS[@]}"; do
     check "executable ${root#$SCRATCH/}/bin/$program" test -f "$root/bin/$program" -a -x "$root/bin/$program"
   done
-  check_desktop_entry "$root/share/applications/kitupdater.desktop"
+  check_desktop_entry "$root/share/applications/org.example.kitupdater.desktop"
   for size in "${ICON_SIZES[@]}"; do
     icon="$root/share/icons/hicolor/${size}x${size}/apps/kitupdater.png"
     if [ -f "$icon" ]; then
@@ -96,6 +98,42 @@ check_tree() { # check_tree <root with bin/ and share/>
       fail "icon ${icon#$SCRATCH/} missing"
     fi
   done
+}
+
+# The long options a text names, sorted; a man page writes each dash as \-.
+long_options() { sed 's/\\-/-/g' | grep -oE -- '--[a-z][a-z-]*' | sort -u; }
+
+run_shown() { # run_shown <command...>: its output only when it fails
+  local output
+  output=$("$@" 2>&1) || { echo "$output"; return 1; }
+}
+
+takes_no_options() { # takes_no_options <gzipped man page>: lists none and says so
+  local text
+  text=$(zcat "$1") || return
+  [ -z "$(long_options <<<"$text")" ] && grep -q "takes no options" <<<"$text"
+}
+
+check_documents() { # check_documents <root with bin/ and share/>
+  local root=$1 doc=$1/share/doc/kitupdater man=$1/share/man/man1 program
+  check "copyright file under the MIT (Expat) licence" grep -qx 'License: Expat' "$doc/copyright"
+  check "changelog's newest entry is $VERSION" \
+    test "$(zcat "$doc/changelog.gz" | head -n 1)" = "kitupdater ($VERSION) unstable; urgency=medium"
+
+  # The window reads no command line; its page must say so and list nothing.
+  check "kitupdater.1 says the program takes no options" takes_no_options "$man/kitupdater.1.gz"
+  for program in kitupdater-cli kitsim; do
+    check "$program.1 lists the options of $program --help" \
+      test "$(zcat "$man/$program.1.gz" | long_options)" = "$("$root/bin/$program" --help | long_options)"
+  done
+
+  local metainfo=$root/share/metainfo/org.example.kitupdater.metainfo.xml
+  check "metainfo names release $VERSION" grep -q "<release version=\"$VERSION\"" "$metainfo"
+  if command -v appstreamcli >/dev/null; then
+    check "appstreamcli validates the metainfo" run_shown appstreamcli validate --no-net "$metainfo"
+  else
+    echo "skip appstreamcli (appstream not installed)"
+  fi
 }
 
 echo "== cmake --install into a scratch prefix"
@@ -136,7 +174,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 check "Package is kitupdater" test "$(field Package)" = kitupdater
 check "Version is the project's $VERSION" test "$(field Version)" = "$VERSION"
 check "Section is electronics" test "$(field Section)" = electronics
-check "Maintainer" test "$(field Maintainer)" = "kitupdater developers <kitupdater@localhost>"
+check "Maintainer is the configured $MAINTAINER" test "$(field Maintainer)" = "$MAINTAINER"
 depends=$(field Depends)
 echo "Depends: $depends"
 for package in "${DEPENDS[@]}"; do
@@ -149,6 +187,14 @@ run_or_die extract dpkg-deb -x "$deb" "$SCRATCH/root"
 check_tree "$SCRATCH/root/usr"
 check "programs run from the package find their libraries" \
   "$SCRATCH/root/usr/bin/kitupdater-cli" --help >/dev/null
+check_documents "$SCRATCH/root/usr"
+
+if command -v lintian >/dev/null; then
+  # Errors and warnings both fail: a kept warning needs an override with its reason.
+  check "lintian reports no error or warning" run_shown lintian --fail-on error,warning "$deb"
+else
+  echo "skip lintian (not installed)"
+fi
 
 echo "== $passed checks passed, $failed failed"
 [ "$failed" -eq 0 ]
