@@ -4,8 +4,8 @@
 # simulated kit.
 #
 # With a display the window opens, ready for OPEN and UPDATE; without one the
-# same update runs through kitupdater-cli. Everything runs in a private
-# settings folder: the user's own settings are never touched.
+# same update runs through kitupdater-cli. Everything runs in private settings
+# and state folders: the user's own settings and update history are never touched.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
@@ -26,6 +26,7 @@ cleanup() {
 trap cleanup EXIT
 
 export XDG_CONFIG_HOME="$WORK/config"
+export XDG_STATE_HOME="$WORK/state"
 export XDG_RUNTIME_DIR="$WORK/runtime"
 mkdir -p "$XDG_CONFIG_HOME/KitUpdater" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
