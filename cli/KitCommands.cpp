@@ -10,7 +10,6 @@
 #include "SettingsStore.h"
 #include "UpdateHistory.h"
 
-#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -191,19 +190,12 @@ private:
 
 void recordInHistory(const KitRun &kit, const SharedFirmware &firmware, Console &console)
 {
-    const LinkResult &result = kit.result();
-    UpdateRecord record;
-    record.time = QDateTime::currentDateTime();
+    UpdateRecord record = historyRecord(kit.result());
     record.program = Program;
     record.port = kit.label();
-    record.device = result.devicePath;
     record.serial = kit.serialNumber();
-    record.kitVersion = result.kitVersion;
     record.file = firmware.absolutePath();
     record.sha256 = firmware.sha256();
-    record.wordsSent = result.wordsSent;
-    record.ending = historyEndingName(result.ending);
-    record.seconds = result.seconds;
     const QString error = UpdateHistory::append(record);
     if (!error.isEmpty())
         console.error(QStringLiteral("kitupdater-cli: the update history was not written: ") + error);

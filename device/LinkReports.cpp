@@ -2,6 +2,8 @@
 
 #include "Texts.h"
 
+#include <QDateTime>
+
 QString messageText(LinkMessage message)
 {
     switch (message) {
@@ -32,4 +34,16 @@ QString historyEndingName(LinkResult::Ending ending)
         return QStringLiteral("stopped");
     }
     return QString();
+}
+
+UpdateRecord historyRecord(const LinkResult &result)
+{
+    UpdateRecord record;
+    record.time = QDateTime::currentDateTime();
+    record.device = result.devicePath;
+    record.kitVersion = result.kitVersion;
+    record.wordsSent = result.wordsSent;
+    record.ending = historyEndingName(result.ending);
+    record.seconds = result.seconds;
+    return record;
 }

@@ -3,6 +3,8 @@
 // into lines of text. All reports come on the thread that runs the exchange.
 #pragma once
 
+#include "UpdateHistory.h"
+
 #include <QString>
 
 // The message boxes of the exchanges.
@@ -45,6 +47,11 @@ struct LinkResult {
 
 // The ending's name in the update history: done, timeout, failed, rejected, stopped.
 QString historyEndingName(LinkResult::Ending ending);
+
+// The history line of an update that has just ended, with what the exchange
+// knows; the front end adds the program, the port as the user named it, the
+// adapter's serial number and the file.
+UpdateRecord historyRecord(const LinkResult &result);
 
 class LinkReports {
 public:

@@ -332,18 +332,12 @@ void UpdaterWindow::finished(const LinkResult &result)
 // the status line's tooltip.
 void UpdaterWindow::recordInHistory(const LinkResult &result)
 {
-    UpdateRecord record;
-    record.time = QDateTime::currentDateTime();
+    UpdateRecord record = historyRecord(result);
     record.program = QStringLiteral("kitupdater");
     record.port = m_updatePortText;
-    record.device = result.devicePath;
     record.serial = m_ports->entryOf(result.devicePath).serialNumber;
-    record.kitVersion = result.kitVersion;
     record.file = QFileInfo(m_updateFile).absoluteFilePath();
     record.sha256 = m_updateSha256;
-    record.wordsSent = result.wordsSent;
-    record.ending = historyEndingName(result.ending);
-    record.seconds = result.seconds;
     const QString error = UpdateHistory::append(record);
     if (error.isEmpty())
         return;
