@@ -134,6 +134,17 @@ int exitStatusOf(LinkResult::Ending ending, int stopSignal)
     }
 }
 
+// The exit status of several kits: that of the worst ending among them.
+int worstExitStatus(const std::vector<std::unique_ptr<KitRun>> &runs, int stopSignal)
+{
+    const KitRun *worst = nullptr;
+    for (const auto &kit : runs) {
+        if (!worst || severity(kit->result().ending) > severity(worst->result().ending))
+            worst = kit.get();
+    }
+    return worst ? exitStatusOf(worst->result().ending, stopSignal) : Success;
+}
+
 // Runs kits side by side until every one has ended; a stop signal stops them all.
 class KitBatch {
 public:
@@ -165,15 +176,7 @@ public:
         QObject::disconnect(stop);
     }
 
-    int exitStatus() const
-    {
-        const KitRun *worst = nullptr;
-        for (const auto &kit : m_runs) {
-            if (!worst || severity(kit->result().ending) > severity(worst->result().ending))
-                worst = kit.get();
-        }
-        return worst ? exitStatusOf(worst->result().ending, m_context.stopSignals.received()) : Success;
-    }
+    int exitStatus() const { return worstExitStatus(m_runs, m_context.stopSignals.received()); }
 
     const std::vector<std::unique_ptr<KitRun>> &runs() const { return m_runs; }
 
@@ -325,15 +328,7 @@ public:
         m_context.ports.refresh(); // adapters plugged in before the station started
         m_loop.exec();
         printSummary(m_finished, m_context.console);
-        int worst = Success;
-        int worstSeverity = 0;
-        for (const auto &kit : m_finished) {
-            if (severity(kit->result().ending) > worstSeverity) {
-                worstSeverity = severity(kit->result().ending);
-                worst = exitStatusOf(kit->result().ending, m_context.stopSignals.received());
-            }
-        }
-        return worst;
+        return worstExitStatus(m_finished, m_context.stopSignals.received());
     }
 
 private:

@@ -194,14 +194,12 @@ int main(int argc, char *argv[])
                                  QStringLiteral("version, update FILE, station FILE, check FILE, ports, map N DEVICE, "
                                                 "unmap N or history"));
 
-    const Console::Mode mode = [&] {
-        parser.parse(rawArguments.decoded());
-        if (parser.isSet(jsonOption))
-            return Console::Mode::Json;
-        return parser.isSet(quietOption) ? Console::Mode::Quiet : Console::Mode::Human;
-    }();
-    Console console(mode);
-    if (!parser.parse(rawArguments.decoded()))
+    // The options that are understood choose the output, also for a usage error.
+    const bool parsed = parser.parse(rawArguments.decoded());
+    Console console(parser.isSet(jsonOption)    ? Console::Mode::Json
+                    : parser.isSet(quietOption) ? Console::Mode::Quiet
+                                                : Console::Mode::Human);
+    if (!parsed)
         return usageError(console, parser.errorText());
     if (parser.isSet(helpOption)) {
         console.result(helpText(parser, rawArguments.decoded().value(0)).trimmed());
