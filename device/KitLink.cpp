@@ -218,7 +218,6 @@ void KitLink::startTransfer()
         return transferFailed(LinkResult::Ending::Rejected, QStringLiteral("not enough memory to read the file"),
                               false);
     }
-    m_loadFirmware = nullptr;
     m_toSend = wordsToSend(m_profile, m_words);
     sendNextWords();
 }

@@ -86,11 +86,7 @@ void QtSerialLine::open(const QString &devicePath, const LineSettings &settings)
 void QtSerialLine::openSerial(const QString &devicePath, const LineSettings &settings)
 {
     m_serial.setPortName(devicePath);
-    m_serial.setBaudRate(settings.baudRate);
-    m_serial.setParity(parityOf(settings.parity));
-    m_serial.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
-    m_serial.setStopBits(stopBitsOf(settings.stopBits));
-    m_serial.setFlowControl(flowControlOf(settings.flowControl));
+    apply(settings); // on a closed port QSerialPort only keeps them for the opening
     if (m_serial.open(QIODevice::ReadWrite))
         return;
     const QSerialPort::SerialPortError error = m_serial.error();
@@ -109,13 +105,17 @@ void QtSerialLine::close()
         m_serial.close();
 }
 
+bool QtSerialLine::apply(const LineSettings &settings)
+{
+    return m_serial.setBaudRate(settings.baudRate) && m_serial.setParity(parityOf(settings.parity))
+           && m_serial.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits))
+           && m_serial.setStopBits(stopBitsOf(settings.stopBits))
+           && m_serial.setFlowControl(flowControlOf(settings.flowControl));
+}
+
 void QtSerialLine::configure(const LineSettings &settings)
 {
-    const bool applied = m_serial.setBaudRate(settings.baudRate) && m_serial.setParity(parityOf(settings.parity))
-                         && m_serial.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits))
-                         && m_serial.setStopBits(stopBitsOf(settings.stopBits))
-                         && m_serial.setFlowControl(flowControlOf(settings.flowControl));
-    if (!applied)
+    if (!apply(settings))
         throw SerialError(SerialError::Kind::Refused, m_devicePath + QStringLiteral(": ") + m_serial.errorString());
 }
 

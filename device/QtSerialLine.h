@@ -27,6 +27,7 @@ public:
 
 private:
     void openSerial(const QString &devicePath, const LineSettings &settings);
+    bool apply(const LineSettings &settings);
     void onError(QSerialPort::SerialPortError error);
     [[noreturn]] void fail(const QString &reason);
     QString reasonOf(QSerialPort::SerialPortError error) const;

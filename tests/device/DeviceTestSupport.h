@@ -83,6 +83,15 @@ signals:
     void ended();
 };
 
+// Starts an exchange and returns once it has ended.
+inline void runToEnd(RecordingReports &reports, const KitLink &link, const std::function<void()> &start)
+{
+    QSignalSpy ended(&reports, &RecordingReports::ended);
+    start();
+    if (link.busy())
+        QVERIFY(ended.wait(10000));
+}
+
 // A kit, the in-memory line to it, the serial-port component and the exchanges.
 struct InMemoryKit {
     explicit InMemoryKit(const KitSimConfig &config = {}) : kit(config)
@@ -93,14 +102,7 @@ struct InMemoryKit {
         link = std::make_unique<KitLink>(*port, StandardKit, reports);
     }
 
-    // Runs an exchange to its end.
-    template <typename Start> void run(Start start)
-    {
-        QSignalSpy ended(&reports, &RecordingReports::ended);
-        start();
-        if (link->busy())
-            QVERIFY(ended.wait(10000));
-    }
+    void run(const std::function<void()> &start) { runToEnd(reports, *link, start); }
     void version() { run([this] { QVERIFY(link->startVersionQuery(choice)); }); }
     void update(const QByteArray &hexText)
     {

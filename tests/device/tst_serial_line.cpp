@@ -25,13 +25,7 @@ struct TerminalKit {
         port = std::make_unique<MSComm100>(std::make_unique<QtSerialLine>());
         link = std::make_unique<KitLink>(*port, StandardKit, reports);
     }
-    void run(const std::function<void()> &start)
-    {
-        QSignalSpy ended(&reports, &RecordingReports::ended);
-        start();
-        if (link->busy())
-            QVERIFY(ended.wait(10000));
-    }
+    void run(const std::function<void()> &start) { runToEnd(reports, *link, start); }
     void version(const QString &lineSettings = QStringLiteral("9600,n,8,1"))
     {
         run([&] { link->startVersionQuery({kit.slavePath(), lineSettings}); });
