@@ -112,6 +112,18 @@ PickCombo::PickCombo(QWidget *parent) : QComboBox(parent)
     connect(this, &QComboBox::activated, this, &PickCombo::picked);
 }
 
+// QComboBox shows the current entry's text again whenever that entry's data
+// changes; a new tooltip is no pick, so the field keeps what it showed.
+void PickCombo::setEntryToolTip(int entry, const QString &toolTip)
+{
+    if (itemData(entry, Qt::ToolTipRole).toString() == toolTip)
+        return;
+    const QString shown = currentText();
+    setItemData(entry, toolTip, Qt::ToolTipRole);
+    if (currentText() != shown)
+        setEditText(shown);
+}
+
 int PickCombo::shownEntry() const { return findText(currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive); }
 
 void PickCombo::step(int direction)

@@ -44,6 +44,8 @@ public:
     explicit PickCombo(QWidget *parent);
     // Opens the list on the entry that the field shows.
     void showPopup() override;
+    // An entry's tooltip; the field keeps its text.
+    void setEntryToolTip(int entry, const QString &toolTip);
 
 signals:
     void picked();

@@ -147,14 +147,14 @@ void UpdaterWindow::Form_Load()
     for (int port = StandardKit.firstPortNumber; port <= StandardKit.lastPortNumber; ++port)
         m_comboComPort->addItem(QString::number(port));
     // An adapter plugged in now gets its number (and the entries their tooltips) at once.
-    connect(m_ports.get(), &PortNumbering::changed, this, &UpdaterWindow::updatePortToolTip);
+    connect(m_ports.get(), &PortNumbering::changed, this, &UpdaterWindow::updatePortToolTips);
     m_comboComPort->setEditText(m_settings.setting(ComKey, QStringLiteral("?")));
     for (const SpeedChoice &speed : StandardKit.speeds)
         m_comboSpeed->addItem(QString::fromLatin1(speed.boxText));
     m_comboSpeed->setEditText(QStringLiteral("9600"));
     m_hexFileName.clear();
     m_label3->setText(Texts::notice());
-    updatePortToolTip();
+    updatePortToolTips();
 }
 
 void UpdaterWindow::emptyLogFile()
@@ -164,16 +164,22 @@ void UpdaterWindow::emptyLogFile()
         log.write("\r\n");
 }
 
-// Each entry of the port list names its device, and so does the box for its text.
-void UpdaterWindow::updatePortToolTip()
+QString UpdaterWindow::describePort(const QString &portText) const
 {
-    const auto describe = [this](const QString &portText) {
-        const std::optional<int> number = parsePortNumber(portText);
-        return number ? m_ports->describe(*number) : QString();
-    };
+    const std::optional<int> number = parsePortNumber(portText);
+    return number ? m_ports->describe(*number) : QString();
+}
+
+// The box names the device of the text it shows.
+void UpdaterWindow::updatePortToolTip() { m_comboComPort->setToolTip(describePort(m_comboComPort->currentText())); }
+
+// Each entry of the port list names its device; they change only when the
+// adapters or their numbers do, not with what is typed.
+void UpdaterWindow::updatePortToolTips()
+{
     for (int entry = 0; entry < m_comboComPort->count(); ++entry)
-        m_comboComPort->setItemData(entry, describe(m_comboComPort->itemText(entry)), Qt::ToolTipRole);
-    m_comboComPort->setToolTip(describe(m_comboComPort->currentText()));
+        m_comboComPort->setEntryToolTip(entry, describePort(m_comboComPort->itemText(entry)));
+    updatePortToolTip();
 }
 
 void UpdaterWindow::OKButton_Click() { close(); }

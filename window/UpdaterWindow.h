@@ -65,7 +65,9 @@ private:
     void Form_Load();
     void Form_Unload();
     void emptyLogFile();
+    QString describePort(const QString &portText) const;
     void updatePortToolTip();
+    void updatePortToolTips();
     // The port and speed of the two boxes, for the exchange about to start.
     std::optional<PortChoice> Com_Initialize();
     // Reads and checks the HEX file once the handshake has succeeded.
