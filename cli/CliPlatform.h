@@ -9,7 +9,8 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the event loop's
+// Turns SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C, Ctrl+Break and
+// closing the console) into a Qt signal on the event loop's
 // thread (the handler itself only writes a byte into a pipe), and makes
 // writes into a closed pipe fail with an error instead of killing the program.
 class StopSignals final : public QObject {
@@ -24,6 +25,13 @@ signals:
     void stopRequested(int signalNumber);
 
 private:
+    // Where a platform's handler hands a signal to the event loop's thread.
+    Q_INVOKABLE void deliver(int signalNumber)
+    {
+        if (m_received == 0)
+            m_received = signalNumber;
+        emit stopRequested(signalNumber);
+    }
     void onReadable();
     std::unique_ptr<QSocketNotifier> m_notifier;
     int m_received = 0;

@@ -67,6 +67,9 @@ QtSerialLine::QtSerialLine(QObject *parent) : SerialLine(parent)
 
 QtSerialLine::~QtSerialLine() { close(); }
 
+// A descriptor on POSIX systems, a HANDLE on Windows.
+qintptr QtSerialLine::nativeHandle() const { return (qintptr)m_serial.handle(); }
+
 void QtSerialLine::open(const QString &devicePath, const LineSettings &settings)
 {
     if (m_serial.isOpen())
@@ -75,12 +78,12 @@ void QtSerialLine::open(const QString &devicePath, const LineSettings &settings)
     const LinePlatform::OpenGuard guard(devicePath);
     openSerial(devicePath, settings);
     try {
-        LinePlatform::lockDevice(m_serial.handle(), devicePath);
+        LinePlatform::lockDevice(nativeHandle(), devicePath);
     } catch (...) {
         m_serial.close();
         throw;
     }
-    LinePlatform::askForLowLatency(m_serial.handle());
+    LinePlatform::askForLowLatency(nativeHandle());
 }
 
 void QtSerialLine::openSerial(const QString &devicePath, const LineSettings &settings)
@@ -130,7 +133,7 @@ void QtSerialLine::write(const QByteArray &bytes)
     qint64 written = 0;
     if (m_serial.bytesToWrite() == 0) {
         try {
-            written = LinePlatform::writeDirectly(m_serial.handle(), bytes);
+            written = LinePlatform::writeDirectly(nativeHandle(), bytes);
         } catch (const SerialError &error) {
             fail(error.reason());
         }

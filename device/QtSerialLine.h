@@ -26,6 +26,7 @@ public:
     void discardInput() override;
 
 private:
+    qintptr nativeHandle() const;
     void openSerial(const QString &devicePath, const LineSettings &settings);
     bool apply(const LineSettings &settings);
     void onError(QSerialPort::SerialPortError error);

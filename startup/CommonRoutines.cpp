@@ -36,8 +36,12 @@ InstanceClaim claimExisting(std::unique_ptr<QLockFile> lock, const QString &path
         return skipped(QStringLiteral("the lock file %1 cannot be taken over: its folder is read-only").arg(path));
     qint64 pid = 0;
     QString hostName, appName;
-    if (lock->getLockInfo(&pid, &hostName, &appName))
-        return InstanceClaim{nullptr, true, QString()};
+    // A lock that names this very process was left by an earlier one that had
+    // the same id: Windows reuses ids, and Wine gives its first process the
+    // same one every time.
+    const bool readable = lock->getLockInfo(&pid, &hostName, &appName);
+    if (readable && pid != QCoreApplication::applicationPid())
+        return InstanceClaim{nullptr, true, QString(), pid};
     // Unreadable: left by a crash while it was being written. A live holder
     // keeps it locked, so that the removal then fails.
     if (lock->removeStaleLockFile() && lock->tryLock(0))
@@ -72,7 +76,10 @@ InstanceClaim claimSingleInstance()
 bool installQtJapanese(QCoreApplication &app)
 {
     auto *translator = new QTranslator(&app);
-    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    // Qt's installed translations where Qt is installed (Linux); a build that
+    // carries Qt inside itself (Windows) carries the texts in its resources.
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+        && !translator->load(QStringLiteral(":/translations/qtbase_ja.qm"))) {
         delete translator;
         return false;
     }

@@ -16,11 +16,13 @@ QString GetAppDir();
 struct InstanceClaim {
     // Held for the life of the first running copy of the program, per user.
     std::unique_ptr<QLockFile> lock;
-    // A live copy of this user holds the lock: this start ends silently.
+    // A live copy of this user holds the lock: this start ends without a window.
     bool anotherCopyRuns = false;
     // Why the check could not be made (no runtime folder, a lock file that
     // cannot be created, read or taken over). The program then runs anyway.
     QString skippedBecause;
+    // The running copy's process id, when anotherCopyRuns.
+    qint64 otherCopyPid = 0;
 };
 
 // Claims the per-user lock in the runtime folder. A lock left behind by a

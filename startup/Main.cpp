@@ -20,8 +20,12 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kitupdater"));
 
     const InstanceClaim instance = claimSingleInstance();
-    if (instance.anotherCopyRuns)
+    // No window and no box: only a line for whoever started it from a terminal.
+    if (instance.anotherCopyRuns) {
+        std::fprintf(stderr, "kitupdater: already running (process %lld); this start ends\n",
+                     static_cast<long long>(instance.otherCopyPid));
         return 0;
+    }
     if (!instance.skippedBecause.isEmpty())
         std::fprintf(stderr, "kitupdater: single-instance check skipped: %s\n", qPrintable(instance.skippedBecause));
     if (!installQtJapanese(app))

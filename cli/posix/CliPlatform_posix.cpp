@@ -52,11 +52,8 @@ StopSignals::~StopSignals()
 void StopSignals::onReadable()
 {
     char byte = 0;
-    while (::read(signalPipe[0], &byte, 1) == 1) {
-        if (m_received == 0)
-            m_received = byte;
-        emit stopRequested(byte);
-    }
+    while (::read(signalPipe[0], &byte, 1) == 1)
+        deliver(byte);
 }
 
 bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }

@@ -10,11 +10,14 @@
 
 #include <utility>
 
+// Names that are not UTF-8, pipes, sockets, devices and permissions: POSIX files.
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 using Words = QVector<HexWord>;
 Q_DECLARE_METATYPE(Words)
@@ -61,19 +64,23 @@ private slots:
     void truncatedFileIsReadOrRefused();
 
     void readsFileFromDisk();
-    void readsNameThatIsNotUtf8();
     void fileSizeLimit_data();
     void fileSizeLimit();
+    void missingFileIsRefused();
+#ifdef Q_OS_UNIX
+    void readsNameThatIsNotUtf8();
     void specialFileIsRefused_data();
     void specialFileIsRefused();
-    void missingFileIsRefused();
     void unreadableFileIsRefused();
+#endif
 
 private:
     QString writeFile(const QString &name, const QByteArray &content);
-    QString makeSpecialFile(const QString &kind);
     QTemporaryDir m_dir;
+#ifdef Q_OS_UNIX
+    QString makeSpecialFile(const QString &kind);
     int m_socket = -1;
+#endif
 };
 
 void TestHexImage::goodFile_data()
@@ -260,21 +267,6 @@ void TestHexImage::readsFileFromDisk()
     QCOMPARE(image.sha256, QByteArray("1c7e84ce9167c9f1e0c26147b4d3f60cd5bac33b39c4c4476255a9d16de607c0"));
 }
 
-// Names from an older system or a FAT stick may be in Latin-1 or Shift JIS; a QString cannot carry them.
-void TestHexImage::readsNameThatIsNotUtf8()
-{
-    const QByteArray name = QFile::encodeName(m_dir.path()) + "/firmware-\xFF\xFE.hex";
-    const QByteArray content(":0400100034127856D8\n:00000001FF\n");
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    QVERIFY2(fd >= 0, strerror(errno));
-    // QTemporaryDir lists its files by QString too, so it could not remove this one.
-    const auto removeFile = qScopeGuard([&name] { ::unlink(name.constData()); });
-    QCOMPARE(::write(fd, content.constData(), size_t(content.size())), ssize_t(content.size()));
-    ::close(fd);
-
-    QCOMPARE(describe(HexFile::readEncoded(name).words), describe(WorkedExample));
-}
-
 void TestHexImage::fileSizeLimit_data()
 {
     QTest::addColumn<qint64>("size");
@@ -306,6 +298,35 @@ void TestHexImage::fileSizeLimit()
                  qPrintable(error.reason()));
     }
     QFile::remove(path);
+}
+
+void TestHexImage::missingFileIsRefused()
+{
+    const QString path = m_dir.filePath("no-such-file.hex");
+    try {
+        HexFile::read(path);
+        QFAIL("a missing file was accepted");
+    } catch (const HexFileError &error) {
+        QCOMPARE(error.line(), 0);
+        QVERIFY2(error.reason().contains(QStringLiteral("cannot open \"%1\": ").arg(path)), qPrintable(error.reason()));
+        QVERIFY2(error.reason().contains("No such file or directory"), qPrintable(error.reason()));
+    }
+}
+
+#ifdef Q_OS_UNIX
+// Names from an older system or a FAT stick may be in Latin-1 or Shift JIS; a QString cannot carry them.
+void TestHexImage::readsNameThatIsNotUtf8()
+{
+    const QByteArray name = QFile::encodeName(m_dir.path()) + "/firmware-\xFF\xFE.hex";
+    const QByteArray content(":0400100034127856D8\n:00000001FF\n");
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    QVERIFY2(fd >= 0, strerror(errno));
+    // QTemporaryDir lists its files by QString too, so it could not remove this one.
+    const auto removeFile = qScopeGuard([&name] { ::unlink(name.constData()); });
+    QCOMPARE(::write(fd, content.constData(), size_t(content.size())), ssize_t(content.size()));
+    ::close(fd);
+
+    QCOMPARE(describe(HexFile::readEncoded(name).words), describe(WorkedExample));
 }
 
 QString TestHexImage::makeSpecialFile(const QString &kind)
@@ -362,19 +383,6 @@ void TestHexImage::specialFileIsRefused()
         ::close(std::exchange(m_socket, -1));
 }
 
-void TestHexImage::missingFileIsRefused()
-{
-    const QString path = m_dir.filePath("no-such-file.hex");
-    try {
-        HexFile::read(path);
-        QFAIL("a missing file was accepted");
-    } catch (const HexFileError &error) {
-        QCOMPARE(error.line(), 0);
-        QVERIFY2(error.reason().contains(QStringLiteral("cannot open \"%1\": ").arg(path)), qPrintable(error.reason()));
-        QVERIFY2(error.reason().contains("No such file or directory"), qPrintable(error.reason()));
-    }
-}
-
 void TestHexImage::unreadableFileIsRefused()
 {
     if (geteuid() == 0)
@@ -389,6 +397,8 @@ void TestHexImage::unreadableFileIsRefused()
         QVERIFY2(error.reason().contains("Permission denied"), qPrintable(error.reason()));
     }
 }
+
+#endif
 
 QTEST_GUILESS_MAIN(TestHexImage)
 #include "tst_heximage.moc"

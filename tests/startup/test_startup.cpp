@@ -90,6 +90,7 @@ void StartupTest::secondCopyExitsAtOnce()
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
     QVERIFY(second->readAllStandardOutput().isEmpty());
+    QVERIFY(second->readAllStandardError().startsWith("kitupdater: already running (process "));
 
     QTest::qWait(200);
     QCOMPARE(first->state(), QProcess::Running);
