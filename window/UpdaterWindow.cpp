@@ -14,8 +14,10 @@
 #include "UpdateHistory.h"
 #include "UserDialogs.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -25,7 +27,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QToolButton>
 
 // The pictures live in this static library; make sure they are registered.
@@ -116,9 +117,6 @@ void UpdaterWindow::createControls()
 void UpdaterWindow::wireEvents()
 {
     connect(m_okButton, &QPushButton::clicked, this, &UpdaterWindow::OKButton_Click);
-    // OKButton is the window's cancel button: Esc presses it.
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, m_okButton, &QPushButton::animateClick);
     // Only a choice of the user from the list (mouse, arrow keys, wheel), never
     // typing or text set by the program.
     connect(m_comboComPort, &PickCombo::picked, this, &UpdaterWindow::Combo_ComPort_Click);
@@ -292,6 +290,27 @@ void UpdaterWindow::msgProgressBar(const QString &pmode, double pmin, double pma
 bool UpdaterWindow::commError() const { return m_link->commError(); }
 
 bool UpdaterWindow::exchangeRunning() const { return m_link->busy(); }
+
+// The keys that no control took, as in Qt's dialogs. OKButton is the window's
+// cancel button: Esc presses it. It is not a window-wide shortcut: in Qt 6.4
+// such a shortcut also takes the Esc that closes an opened port or speed list,
+// and closed the window in the middle of an update. The opened list takes its
+// Esc itself, and it never comes here. Return and Enter press the focused
+// button, as on Windows; Qt's buttons outside a dialog answer Space only.
+void UpdaterWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        m_okButton->animateClick();
+        return;
+    }
+    const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto *button = qobject_cast<QAbstractButton *>(focusWidget());
+    if (returnKey && button) {
+        button->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
 
 void UpdaterWindow::closeEvent(QCloseEvent *event)
 {

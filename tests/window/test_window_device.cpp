@@ -7,6 +7,8 @@
 #include "UpdaterWindow.h"
 #include "UserDialogs.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -108,6 +110,10 @@ private slots:
     void portProblems();
     void portToolTip_data();
     void portToolTip();
+    void escapeInAnOpenList_data();
+    void escapeInAnOpenList();
+    void returnPressesTheFocusedButton_data();
+    void returnPressesTheFocusedButton();
 
 private:
     UpdaterWindow &window();
@@ -119,6 +125,9 @@ private:
     void press(QAbstractButton *button);
     void configureKit(const std::function<void(KitSimConfig &)> &change);
     bool slaveCanBeOpened();
+    void showActive();
+    // A key as the keyboard sends it: to the opened list while one is open.
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
     std::unique_ptr<QTemporaryDir> m_config; // the user's config folder, new for every test
     std::unique_ptr<QTemporaryDir> m_appDir; // the program's folder and the HEX files
@@ -468,6 +477,110 @@ void WindowDeviceTest::portToolTip()
     portBox->setEditText(QStringLiteral("1"));
     portBox->setEditText(portText);
     QCOMPARE(portBox->toolTip(), device.isNull() ? m_kit->slavePath() : device);
+}
+
+void WindowDeviceTest::showActive()
+{
+    window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window()));
+}
+
+void WindowDeviceTest::key(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget *popup = QApplication::activePopupWidget();
+    QTest::keyClick((popup ? popup : &window())->windowHandle(), key, modifiers);
+}
+
+void WindowDeviceTest::escapeInAnOpenList_data()
+{
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("opening"); // empty: no list is opened
+    for (const char *combo : {"Combo_ComPort", "Combo_speed"})
+        for (const char *opening : {"showPopup", "Alt+Down", "F4"})
+            QTest::addRow("%s, %s", combo, opening) << combo << opening;
+    QTest::newRow("no list open: Esc presses 閉じる") << "Combo_ComPort" << "";
+}
+
+// Esc closes an opened list and nothing else: the update goes on to its end.
+void WindowDeviceTest::escapeInAnOpenList()
+{
+    QFETCH(QString, combo);
+    QFETCH(QString, opening);
+    configureKit([](KitSimConfig &c) { c.frameDelayUs = 30000; });
+    chooseFile(EightWordsFile);
+    showActive();
+    auto *box = window().findChild<QComboBox *>(combo);
+    box->setFocus(Qt::TabFocusReason);
+    bool listWasOpen = false;
+    bool listClosedByEsc = false;
+    QObject scope;
+    repeatUntilDone(&scope, [&] {
+        if (m_kit->frames().size() < 2)
+            return false;
+        if (opening == QLatin1String("showPopup"))
+            box->showPopup();
+        else if (opening == QLatin1String("Alt+Down"))
+            key(Qt::Key_Down, Qt::AltModifier);
+        else if (opening == QLatin1String("F4"))
+            key(Qt::Key_F4);
+        listWasOpen = box->view()->isVisible();
+        key(Qt::Key_Escape);
+        listClosedByEsc = !box->view()->isVisible();
+        return true;
+    });
+
+    press(control<QToolButton>("CmdUpdate"));
+
+    if (opening.isEmpty()) {
+        QTRY_VERIFY(!window().isVisible());
+        QCOMPARE(status(), FailedStatus); // stopped
+        return;
+    }
+    QVERIFY(listWasOpen);
+    QVERIFY(listClosedByEsc);
+    QVERIFY(window().isVisible());
+    QCOMPARE(framesOf(*m_kit), eightWords());
+    QCOMPARE(status(), DoneStatus);
+    QTest::qWait(150); // 閉じる, had Esc reached it, comes up 100 ms late
+    QVERIFY(window().isVisible());
+}
+
+void WindowDeviceTest::returnPressesTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<Qt::Key>("key");
+    for (const auto &[name, key] : {std::pair{"Return", Qt::Key_Return}, std::pair{"Enter", Qt::Key_Enter}}) {
+        QTest::addRow("閉じる, %s", name) << "OKButton" << key;
+        QTest::addRow("OPEN, %s", name) << "CmdOpen" << key;
+        QTest::addRow("Version Read, %s", name) << "CmdVersion" << key;
+        QTest::addRow("UPDATE, %s", name) << "CmdUpdate" << key;
+    }
+}
+
+void WindowDeviceTest::returnPressesTheFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(Qt::Key, key);
+    chooseFile(EightWordsFile);
+    m_dialogs.openRequests = 0;
+    showActive();
+    auto *focused = window().findChild<QAbstractButton *>(button);
+    focused->setFocus(Qt::TabFocusReason);
+    QSignalSpy ended(&window(), &UpdaterWindow::exchangeEnded);
+
+    this->key(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+
+    if (button == QLatin1String("OKButton")) {
+        QVERIFY(!window().isVisible());
+        return;
+    }
+    QVERIFY(window().isVisible());
+    QCOMPARE(m_dialogs.openRequests, button == QLatin1String("CmdOpen") ? 1 : 0);
+    if (button == QLatin1String("CmdOpen"))
+        return;
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(m_kit->frames().size(), button == QLatin1String("CmdUpdate") ? 8 : 0);
+    QCOMPARE(status(), button == QLatin1String("CmdUpdate") ? DoneStatus : VersionReadStatus);
 }
 
 QTEST_MAIN(WindowDeviceTest)
