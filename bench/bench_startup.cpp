@@ -7,8 +7,9 @@
 // private config folder and a private runtime folder inside the user's own
 // ($XDG_RUNTIME_DIR, a tmpfs on a desktop; the single-instance lock file is
 // synced to disk, which costs milliseconds on a disk). Each program prints
-// "shown" once its window is up (kitupdater under KITUPDATER_EXIT_WHEN_SHOWN)
-// and ends. One warm-up start of each is not counted. Beside the wall time the
+// "shown" once its window is up (kitupdater under KITUPDATER_EXIT_WHEN_SHOWN),
+// flushed through the pipe at once, and ends; the clock stops when that line
+// arrives, not when the process ends. One warm-up start of each is not counted. Beside the wall time the
 // CPU time of the whole process (to its end) is printed: other load on the
 // machine disturbs it far less.
 //
