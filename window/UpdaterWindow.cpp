@@ -344,10 +344,17 @@ void UpdaterWindow::progressReset() { msgProgressBar(QStringLiteral("off"), 0, 0
 
 void UpdaterWindow::message(LinkMessage message) { m_dialogs.information(messageText(message)); }
 
-void UpdaterWindow::finished(const LinkResult &result)
+// Before the closing message box, which may stay open for any time, and
+// which the user's logout may end with the window: the history keeps the
+// update with its own time in any case.
+void UpdaterWindow::concluded(const LinkResult &result)
 {
     if (result.update)
         recordInHistory(result);
+}
+
+void UpdaterWindow::finished(const LinkResult &)
+{
     emit exchangeEnded();
     if (m_closeRequested)
         QTimer::singleShot(0, this, &QWidget::close);

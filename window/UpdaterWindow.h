@@ -82,6 +82,7 @@ private:
     void wordWritten(const WordProgress &progress) override;
     void progressReset() override;
     void message(LinkMessage message) override;
+    void concluded(const LinkResult &result) override;
     void finished(const LinkResult &result) override;
 
     QString m_appDir;

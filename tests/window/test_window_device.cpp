@@ -12,6 +12,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -66,12 +68,18 @@ bool containsJapanese(const QString &text)
 
 class FakeDialogs : public UserDialogs {
 public:
-    void information(const QString &text) override { messages << text; }
+    void information(const QString &text) override
+    {
+        messages << text;
+        if (whileShown)
+            whileShown();
+    }
     QString openFile(const OpenFileRequest &) override
     {
         ++openRequests;
         return answer;
     }
+    std::function<void()> whileShown; // what happens while the box is open
     QStringList messages;
     int openRequests = 0;
     QString answer;
@@ -110,6 +118,8 @@ private slots:
     void portProblems();
     void portToolTip_data();
     void portToolTip();
+    void historyBeforeTheMessageBox_data();
+    void historyBeforeTheMessageBox();
     void escapeInAnOpenList_data();
     void escapeInAnOpenList();
     void returnPressesTheFocusedButton_data();
@@ -126,6 +136,7 @@ private:
     void configureKit(const std::function<void(KitSimConfig &)> &change);
     bool slaveCanBeOpened();
     void showActive();
+    QByteArray history() const;
     // A key as the keyboard sends it: to the opened list while one is open.
     void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
@@ -477,6 +488,55 @@ void WindowDeviceTest::portToolTip()
     portBox->setEditText(QStringLiteral("1"));
     portBox->setEditText(portText);
     QCOMPARE(portBox->toolTip(), device.isNull() ? m_kit->slavePath() : device);
+}
+
+QByteArray WindowDeviceTest::history() const
+{
+    QFile file(m_config->path() + QStringLiteral("/state/KitUpdater/history.jsonl"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WindowDeviceTest::historyBeforeTheMessageBox_data()
+{
+    QTest::addColumn<int>("silentAfterFrames");
+    QTest::addColumn<QByteArray>("versionAnswer");
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<double>("fewestSeconds"); // the exchange's own time
+    QTest::addColumn<double>("mostSeconds");
+    QTest::newRow("completion box") << -1 << KitVersion << "done" << 0.1 << 1.0;
+    QTest::newRow("time-out box of a word") << 2 << KitVersion << "timeout" << 2.0 << 3.0;
+    QTest::newRow("time-out box of the handshake") << -1 << QByteArray("15 bytes only..") << "timeout" << 1.0 << 2.0;
+}
+
+// The box stays open for 1.5 s, as a user reading it would keep it: the
+// history holds the update already, with the time of the exchange alone.
+void WindowDeviceTest::historyBeforeTheMessageBox()
+{
+    QFETCH(int, silentAfterFrames);
+    QFETCH(QByteArray, versionAnswer);
+    QFETCH(QString, ending);
+    QFETCH(double, fewestSeconds);
+    QFETCH(double, mostSeconds);
+    configureKit([&](KitSimConfig &c) {
+        c.silentAfterFrames = silentAfterFrames;
+        c.versionAnswer = versionAnswer;
+    });
+    chooseFile(EightWordsFile);
+    QByteArray historyWhileShown;
+    m_dialogs.whileShown = [&] {
+        historyWhileShown = history();
+        QTest::qWait(1500);
+    };
+
+    press(control<QToolButton>("CmdUpdate"));
+
+    QCOMPARE(m_dialogs.messages.size(), 1);
+    QVERIFY2(historyWhileShown.count('\n') == 1, historyWhileShown.constData());
+    const QJsonObject record = QJsonDocument::fromJson(historyWhileShown).object();
+    QCOMPARE(record.value("ending").toString(), ending);
+    const double seconds = record.value("seconds").toDouble();
+    QVERIFY2(seconds >= fewestSeconds && seconds < mostSeconds, qPrintable(QString::number(seconds)));
+    QCOMPARE(history(), historyWhileShown); // and only once
 }
 
 void WindowDeviceTest::showActive()
