@@ -17,11 +17,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
