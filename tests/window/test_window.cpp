@@ -64,8 +64,6 @@ private slots:
     void pickingWithTheMouse();
     void leavingTheFieldStoresNothing_data();
     void leavingTheFieldStoresNothing();
-    void escapeFromEveryControl_data();
-    void escapeFromEveryControl();
     void logFile_data();
     void logFile();
     void logFileThatCannotBeWritten();
@@ -494,26 +492,6 @@ void WindowTest::leavingTheFieldStoresNothing()
     QFile file(iniPath());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), ini);
-}
-
-void WindowTest::escapeFromEveryControl_data()
-{
-    QTest::addColumn<QString>("control");
-    for (const char *name : {"OKButton", "CmdOpen", "Combo_ComPort", "CmdVersion", "Text_File",
-                             "Text_FirmwareVersion", "Combo_speed"})
-        QTest::newRow(name) << name;
-}
-
-// With no list open, Esc presses 閉じる wherever the focus is.
-void WindowTest::escapeFromEveryControl()
-{
-    QFETCH(QString, control);
-    showActive();
-    window().findChild<QWidget *>(control)->setFocus(Qt::TabFocusReason);
-
-    press(Qt::Key_Escape);
-
-    QTRY_VERIFY(!window().isVisible());
 }
 
 void WindowTest::logFile_data()
