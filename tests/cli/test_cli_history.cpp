@@ -76,8 +76,6 @@ void CliHistoryTest::history_data()
     for (int port = 3; port <= 12; ++port)
         lastTen << row(port);
     QTest::newRow("-n 10 of 12") << QStringList{"history", "-n", "10"} << records(1, 12) << lastTen << QString();
-    QTest::newRow("10 without -n") << QStringList{"history"} << records(1, 12) << lastTen << QString();
-    QTest::newRow("-n 2 of 1") << QStringList{"history", "-n", "2"} << records(1, 1) << QStringList{row(1)} << QString();
     // A file name can carry an escape sequence and a line break; they are
     // shown escaped, the row stays one line.
     QTest::newRow("escape sequence and line break in the file name")
