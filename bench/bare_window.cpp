@@ -31,5 +31,6 @@ int main(int argc, char *argv[])
     window.show();
     QCoreApplication::processEvents();
     std::puts("shown");
+    std::fflush(stdout); // through the pipe now, not at the exit
     return 0;
 }

@@ -50,6 +50,12 @@ void Console::jsonDocument(const QJsonDocument &document)
         write(m_out, QString::fromUtf8(document.toJson(QJsonDocument::Indented)));
 }
 
+void Console::jsonText(const QString &text)
+{
+    if (m_mode == Mode::Json)
+        write(m_out, text);
+}
+
 // Lines go above the bars: the bars are taken away, the line written, and
 // the bars drawn again below it.
 void Console::write(QTextStream &stream, const QString &text)

@@ -32,6 +32,8 @@ public:
     // One JSON document or JSON line on stdout (JSON mode only).
     void jsonLine(const QJsonObject &object);
     void jsonDocument(const QJsonDocument &document);
+    // A piece of one JSON document written in pieces (a long list).
+    void jsonText(const QString &text);
 
     // Progress bars, one line each, drawn on a terminal only.
     int addBar(const QString &label);

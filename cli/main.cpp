@@ -2,18 +2,17 @@
 #include "CliPlatform.h"
 #include "Console.h"
 #include "HexImage.h"
+#include "HistoryCommand.h"
 #include "KitCommands.h"
 #include "KitLink.h"
 #include "KitProfile.h"
 #include "PortCommands.h"
 #include "SerialAdapters.h"
 #include "SettingsStore.h"
-#include "UpdateHistory.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -109,33 +108,13 @@ int checkFile(Console &console, const QByteArray &file)
     return FileRejected;
 }
 
-int showHistory(Console &console, const QString &countText)
+int history(Console &console, const QString &countText)
 {
     bool ok = false;
     const int count = countText.toInt(&ok);
     if (!ok || count < 1)
         return usageError(console, QStringLiteral("-n wants a whole number of at least 1"));
-    QString error;
-    const QList<UpdateRecord> records = UpdateHistory::last(count, &error);
-    if (!error.isEmpty()) {
-        console.error(QStringLiteral("kitupdater-cli: ") + error);
-        return DeviceFailure;
-    }
-    QJsonArray list;
-    for (const UpdateRecord &r : records) {
-        console.result(QStringLiteral("%1  %2  %3  %4  %5 words  %6 s  %7")
-                           .arg(r.time.toString(Qt::ISODate), r.port, r.kitVersion.trimmed().isEmpty() ? "-" : r.kitVersion.trimmed(),
-                                r.ending.leftJustified(8))
-                           .arg(r.wordsSent, 5)
-                           .arg(r.seconds, 0, 'f', 1)
-                           .arg(r.file));
-        list.append(QJsonObject{{"time", r.time.toString(Qt::ISODateWithMs)}, {"program", r.program},
-                                {"port", r.port}, {"device", r.device}, {"serial", r.serial},
-                                {"kit_version", r.kitVersion}, {"file", r.file}, {"sha256", r.sha256},
-                                {"words_sent", r.wordsSent}, {"ending", r.ending}, {"seconds", r.seconds}});
-    }
-    console.jsonDocument(QJsonDocument(list));
-    return Success;
+    return showHistory(console, count);
 }
 
 int runPortCommand(const QString &name, const QStringList &args, SettingsStore &settings, bool json)
@@ -234,7 +213,7 @@ int main(int argc, char *argv[])
     if (name == QLatin1String("check"))
         return checkFile(console, rawArguments.raw(args.at(1)));
     if (name == QLatin1String("history"))
-        return showHistory(console, parser.value(entriesOption));
+        return history(console, parser.value(entriesOption));
 
     SettingsStore settings;
     if (name == QLatin1String("ports") || name == QLatin1String("map") || name == QLatin1String("unmap"))

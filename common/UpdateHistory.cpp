@@ -7,6 +7,9 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
+#include <optional>
+#include <vector>
+
 namespace {
 
 QString stateFolder()
@@ -56,47 +59,186 @@ UpdateRecord fromJson(const QJsonObject &o)
     return r;
 }
 
+// A line is a record when it is a JSON object with a time and an ending: a
+// line cut short is no JSON, and other JSON ({}) would show as an empty row.
+std::optional<UpdateRecord> recordOf(const QByteArray &line)
+{
+    const QJsonDocument json = QJsonDocument::fromJson(line);
+    if (!json.isObject())
+        return std::nullopt;
+    UpdateRecord record = fromJson(json.object());
+    if (!record.time.isValid() || record.ending.isEmpty())
+        return std::nullopt;
+    return record;
+}
+
+bool isBlank(const QByteArray &line) { return line.trimmed().isEmpty(); }
+
+// A record is a few hundred bytes; a longer line is none, and is not kept
+// whole while it is passed over.
+constexpr qsizetype LongestLine = 1 << 20;
+constexpr qint64 BlockSize = 1 << 16;
+
+struct FoundLine {
+    QByteArray text; // without its newline; empty for a line that was too long
+    qint64 start = 0;
+    bool tooLong = false;
+};
+
+// The file's lines from the last to the first, read in blocks from the end.
+class LinesFromEnd {
+public:
+    explicit LinesFromEnd(QFile &file) : m_file(file), m_bufferStart(file.size()) {}
+
+    // The line before the last one given; nothing at the start of the file or
+    // on a read error (then error() says why).
+    std::optional<FoundLine> previous()
+    {
+        for (;;) {
+            const qsizetype newline = m_searched > 0 ? m_buffer.lastIndexOf('\n', m_searched - 1) : -1;
+            if (newline >= 0)
+                return take(newline + 1);
+            if (m_bufferStart == 0) {
+                if (m_atStart)
+                    return std::nullopt;
+                m_atStart = true;
+                return take(0);
+            }
+            if (!readBlockBefore())
+                return std::nullopt;
+        }
+    }
+
+    QString error() const { return m_error; }
+
+private:
+    FoundLine take(qsizetype from)
+    {
+        FoundLine line{m_buffer.mid(from), m_bufferStart + from, m_tooLong};
+        if (line.tooLong)
+            line.text.clear();
+        m_buffer.truncate(qMax<qsizetype>(from - 1, 0));
+        m_searched = m_buffer.size();
+        m_tooLong = false;
+        return line;
+    }
+
+    bool readBlockBefore()
+    {
+        const qint64 from = qMax<qint64>(0, m_bufferStart - BlockSize);
+        QByteArray block(m_bufferStart - from, Qt::Uninitialized);
+        if (!m_file.seek(from) || m_file.read(block.data(), block.size()) != block.size()) {
+            m_error = QStringLiteral("cannot read %1: %2").arg(m_file.fileName(), m_file.errorString());
+            return false;
+        }
+        m_searched = block.size(); // the rest of the buffer holds no newline
+        if (m_buffer.size() > LongestLine) {
+            m_tooLong = true;
+            m_buffer.clear();
+        }
+        m_buffer.prepend(block);
+        m_bufferStart = from;
+        return true;
+    }
+
+    QFile &m_file;
+    qint64 m_bufferStart;  // where the unread part's first byte lies in the file
+    QByteArray m_buffer;   // the file from m_bufferStart up to the lines already given
+    qsizetype m_searched = 0; // newlines are looked for in m_buffer below this
+    bool m_tooLong = false;
+    bool m_atStart = false;
+    QString m_error;
+};
+
+// The last byte is no newline: a crash or a full disk cut the last line short.
+bool endsInsideALine(QFile &file)
+{
+    const qint64 size = file.size();
+    char last = '\n';
+    return size > 0 && file.seek(size - 1) && file.getChar(&last) && last != '\n';
+}
+
+// Reads forward from the oldest of the starts and gives the records that
+// begin there. Returns why the file could not be read, or the empty text.
+QString giveRecords(QFile &file, const std::vector<qint64> &startsNewestFirst,
+                    const std::function<void(const UpdateRecord &)> &each, int *skippedLines)
+{
+    auto next = startsNewestFirst.rbegin();
+    qint64 at = *next;
+    if (!file.seek(at))
+        return QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+    while (next != startsNewestFirst.rend()) {
+        const QByteArray line = file.readLine(LongestLine + 1);
+        if (line.isEmpty())
+            return file.atEnd() ? QStringLiteral("%1 became shorter while it was read").arg(file.fileName())
+                                : QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+        const bool wanted = at == *next;
+        at += line.size();
+        if (!wanted)
+            continue;
+        ++next;
+        // The file may have been replaced since its end was read.
+        if (const std::optional<UpdateRecord> record = recordOf(line))
+            each(*record);
+        else
+            ++*skippedLines;
+    }
+    return QString();
+}
+
 } // namespace
 
 namespace UpdateHistory {
 
 QString filePath() { return stateFolder() + QStringLiteral("/KitUpdater/history.jsonl"); }
 
-// One write() per line on a file opened for appending: lines from several
-// programs updating at the same time never mix.
+// One write() per line on a file opened for appending (O_APPEND): lines from
+// several programs updating at the same time never mix.
 QString append(const UpdateRecord &record)
 {
     const QString path = filePath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return QStringLiteral("cannot create the folder of %1").arg(path);
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
         return QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
-    const QByteArray line = QJsonDocument(toJson(record)).toJson(QJsonDocument::Compact) + '\n';
+    QByteArray line = QJsonDocument(toJson(record)).toJson(QJsonDocument::Compact) + '\n';
+    if (endsInsideALine(file))
+        line.prepend('\n');
     if (file.write(line) != line.size())
         return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
     return QString();
 }
 
-QList<UpdateRecord> last(int count, QString *error)
+// Two passes: from the end, where the last `count` records start; then each
+// of them again, oldest first.
+Reading readLast(int count, const std::function<void(const UpdateRecord &)> &each)
 {
+    Reading reading;
     QFile file(filePath());
     if (!file.exists())
-        return {};
+        return reading;
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
-        return {};
+        reading.error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+        return reading;
     }
-    QList<UpdateRecord> records;
-    while (!file.atEnd()) {
-        const QJsonDocument line = QJsonDocument::fromJson(file.readLine());
-        if (!line.isObject())
+    std::vector<qint64> starts; // newest first
+    LinesFromEnd lines(file);
+    while (int(starts.size()) < count) {
+        const std::optional<FoundLine> line = lines.previous();
+        if (!line)
+            break;
+        if (isBlank(line->text) && !line->tooLong)
             continue;
-        records.append(fromJson(line.object()));
-        if (records.size() > count)
-            records.removeFirst();
+        if (!line->tooLong && recordOf(line->text))
+            starts.push_back(line->start);
+        else
+            ++reading.skippedLines;
     }
-    return records;
+    reading.error = lines.error();
+    if (reading.error.isEmpty() && !starts.empty())
+        reading.error = giveRecords(file, starts, each, &reading.skippedLines);
+    return reading;
 }
 
 } // namespace UpdateHistory

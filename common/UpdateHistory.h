@@ -4,8 +4,8 @@
 #pragma once
 
 #include <QDateTime>
-#include <QList>
 #include <QString>
+#include <functional>
 
 struct UpdateRecord {
     QDateTime time;
@@ -25,11 +25,24 @@ namespace UpdateHistory {
 
 QString filePath();
 
-// Appends one line. Returns the empty text, or why the line could not be written.
+// Appends one line, on a line of its own also after a last line that a crash
+// or a full disk cut short. Returns the empty text, or why the line could not
+// be written.
 QString append(const UpdateRecord &record);
 
-// The last `count` records, oldest first. Lines that cannot be read are passed over.
-// Sets *error when the file exists but cannot be read.
-QList<UpdateRecord> last(int count, QString *error);
+// What reading the history met besides the records it gave.
+struct Reading {
+    // Lines among those read that are no update record: cut short, not JSON,
+    // JSON of another shape ({}). Empty lines do not count.
+    int skippedLines = 0;
+    // Why the file could not be read; empty when it was read or does not exist.
+    QString error;
+};
+
+// Gives the last `count` records to `each`, oldest first. The file is read
+// from its end and only as far back as those records reach, and only where
+// they start is kept, not the records: memory stays small for a history of
+// any length and for any count.
+Reading readLast(int count, const std::function<void(const UpdateRecord &)> &each);
 
 } // namespace UpdateHistory

@@ -196,11 +196,12 @@ void KitLink::queryTimedOut()
                                .arg(m_profile.versionAnswerLimit.count() / 1000.0)
                                .arg(m_port.InBufferCount())
                                .arg(m_profile.versionLength);
+    conclude(LinkResult::Ending::CommError, reason);
     m_reports.message(LinkMessage::VersionTimedOut);
     if (m_update)
         m_reports.statusText(Texts::CommunicationError);
     m_reports.failureDetail(reason);
-    finish(LinkResult::Ending::CommError, reason);
+    finish();
 }
 
 // ---- the transfer ----
@@ -273,8 +274,9 @@ void KitLink::transferDone()
 {
     enterEnding();
     m_reports.statusText(Texts::updateDone(m_transferClock.elapsed() / 1000));
+    conclude(LinkResult::Ending::Done);
     m_reports.message(LinkMessage::UpdateDone);
-    finish(LinkResult::Ending::Done);
+    finish();
 }
 
 void KitLink::transferTimedOut()
@@ -287,9 +289,10 @@ void KitLink::transferTimedOut()
                                .arg(wordsSoFar());
     m_reports.statusText(Texts::UpdateFailed);
     m_reports.failureDetail(reason);
+    conclude(LinkResult::Ending::TimedOut, reason);
     m_reports.message(LinkMessage::UpdateTimedOut);
     m_reports.progressReset();
-    finish(LinkResult::Ending::TimedOut, reason);
+    finish();
 }
 
 // A refused file leaves the port as the handshake left it (open); a failed
@@ -348,21 +351,32 @@ void KitLink::enterEnding()
     m_continue.stop();
 }
 
-void KitLink::finish(LinkResult::Ending ending, const QString &detail)
+void KitLink::conclude(LinkResult::Ending ending, const QString &detail)
 {
-    LinkResult result;
-    result.update = m_update;
-    result.ending = ending;
-    result.devicePath = m_choice.devicePath;
-    result.kitVersion = m_kitVersion;
-    result.wordsSent = m_sent;
-    result.wordsToSend = m_toSend;
-    result.seconds = m_exchangeClock.elapsed() / 1000.0;
-    result.detail = detail;
+    m_result = LinkResult();
+    m_result.update = m_update;
+    m_result.ending = ending;
+    m_result.devicePath = m_choice.devicePath;
+    m_result.kitVersion = m_kitVersion;
+    m_result.wordsSent = m_sent;
+    m_result.wordsToSend = m_toSend;
+    m_result.seconds = m_exchangeClock.elapsed() / 1000.0;
+    m_result.detail = detail;
+    m_reports.concluded(m_result);
+}
+
+void KitLink::finish()
+{
     m_words = {};
     m_loadFirmware = nullptr;
     m_state = State::Idle;
-    m_reports.finished(result);
+    m_reports.finished(m_result);
+}
+
+void KitLink::finish(LinkResult::Ending ending, const QString &detail)
+{
+    conclude(ending, detail);
+    finish();
 }
 
 // ---- waiting ----

@@ -76,6 +76,10 @@ private:
     void transferTimedOut();
     void transferFailed(LinkResult::Ending ending, const QString &reason, bool closeThePort);
     void enterEnding();
+    // Settles the result with the time so far and reports it as concluded.
+    void conclude(LinkResult::Ending ending, const QString &detail = QString());
+    // Ends the concluded exchange: another one may start.
+    void finish();
     void finish(LinkResult::Ending ending, const QString &detail = QString());
 
     void send(const QByteArray &bytes);
@@ -99,6 +103,7 @@ private:
     PortChoice m_choice;
     FirmwareLoader m_loadFirmware;
     QElapsedTimer m_exchangeClock;
+    LinkResult m_result; // of the exchange that ends
     QElapsedTimer m_transferClock;
     QString m_kitVersion;
     QVector<HexWord> m_words;

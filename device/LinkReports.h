@@ -66,6 +66,10 @@ public:
     virtual void progressReset() = 0;
     // A message box; the exchange goes on once the call returns.
     virtual void message(LinkMessage message) = 0;
+    // The exchange's result is settled, its time taken: nothing more goes to
+    // the kit. Comes before the closing message box, if there is one, which
+    // may stay open for any time, and before finished().
+    virtual void concluded(const LinkResult &) {}
     // The exchange has ended; another one may start from here on.
     virtual void finished(const LinkResult &result) = 0;
 };

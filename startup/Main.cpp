@@ -41,7 +41,10 @@ int main(int argc, char *argv[])
     QCoreApplication::processEvents();
     // The start-up benchmark (bench/bench_startup) times the start up to here.
     if (qEnvironmentVariableIsSet("KITUPDATER_EXIT_WHEN_SHOWN")) {
+        // At once: stdout is a pipe there, and its buffer would be written
+        // only at the exit, after the window's teardown.
         std::puts("shown");
+        std::fflush(stdout);
         return 0;
     }
     return app.exec();

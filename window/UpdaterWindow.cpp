@@ -14,18 +14,19 @@
 #include "UpdateHistory.h"
 #include "UserDialogs.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QToolButton>
 
 // The pictures live in this static library; make sure they are registered.
@@ -116,9 +117,6 @@ void UpdaterWindow::createControls()
 void UpdaterWindow::wireEvents()
 {
     connect(m_okButton, &QPushButton::clicked, this, &UpdaterWindow::OKButton_Click);
-    // OKButton is the window's cancel button: Esc presses it.
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, m_okButton, &QPushButton::animateClick);
     // Only a choice of the user from the list (mouse, arrow keys, wheel), never
     // typing or text set by the program.
     connect(m_comboComPort, &PickCombo::picked, this, &UpdaterWindow::Combo_ComPort_Click);
@@ -293,6 +291,27 @@ bool UpdaterWindow::commError() const { return m_link->commError(); }
 
 bool UpdaterWindow::exchangeRunning() const { return m_link->busy(); }
 
+// The keys that no control took, as in Qt's dialogs. OKButton is the window's
+// cancel button: Esc presses it. It is not a window-wide shortcut: in Qt 6.4
+// such a shortcut also takes the Esc that closes an opened port or speed list,
+// and closed the window in the middle of an update. The opened list takes its
+// Esc itself, and it never comes here. Return and Enter press the focused
+// button, as on Windows; Qt's buttons outside a dialog answer Space only.
+void UpdaterWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        m_okButton->animateClick();
+        return;
+    }
+    const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto *button = qobject_cast<QAbstractButton *>(focusWidget());
+    if (returnKey && button) {
+        button->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void UpdaterWindow::closeEvent(QCloseEvent *event)
 {
     if (m_link->busy()) {
@@ -325,10 +344,17 @@ void UpdaterWindow::progressReset() { msgProgressBar(QStringLiteral("off"), 0, 0
 
 void UpdaterWindow::message(LinkMessage message) { m_dialogs.information(messageText(message)); }
 
-void UpdaterWindow::finished(const LinkResult &result)
+// Before the closing message box, which may stay open for any time, and
+// which the user's logout may end with the window: the history keeps the
+// update with its own time in any case.
+void UpdaterWindow::concluded(const LinkResult &result)
 {
     if (result.update)
         recordInHistory(result);
+}
+
+void UpdaterWindow::finished(const LinkResult &)
+{
     emit exchangeEnded();
     if (m_closeRequested)
         QTimer::singleShot(0, this, &QWidget::close);

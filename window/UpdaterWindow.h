@@ -57,6 +57,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void createControls();
@@ -81,6 +82,7 @@ private:
     void wordWritten(const WordProgress &progress) override;
     void progressReset() override;
     void message(LinkMessage message) override;
+    void concluded(const LinkResult &result) override;
     void finished(const LinkResult &result) override;
 
     QString m_appDir;

@@ -7,9 +7,13 @@
 #include "UpdaterWindow.h"
 #include "UserDialogs.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -64,12 +68,18 @@ bool containsJapanese(const QString &text)
 
 class FakeDialogs : public UserDialogs {
 public:
-    void information(const QString &text) override { messages << text; }
+    void information(const QString &text) override
+    {
+        messages << text;
+        if (whileShown)
+            whileShown();
+    }
     QString openFile(const OpenFileRequest &) override
     {
         ++openRequests;
         return answer;
     }
+    std::function<void()> whileShown; // what happens while the box is open
     QStringList messages;
     int openRequests = 0;
     QString answer;
@@ -108,6 +118,12 @@ private slots:
     void portProblems();
     void portToolTip_data();
     void portToolTip();
+    void historyBeforeTheMessageBox_data();
+    void historyBeforeTheMessageBox();
+    void escapeInAnOpenList_data();
+    void escapeInAnOpenList();
+    void returnPressesTheFocusedButton_data();
+    void returnPressesTheFocusedButton();
 
 private:
     UpdaterWindow &window();
@@ -119,6 +135,10 @@ private:
     void press(QAbstractButton *button);
     void configureKit(const std::function<void(KitSimConfig &)> &change);
     bool slaveCanBeOpened();
+    void showActive();
+    QByteArray history() const;
+    // A key as the keyboard sends it: to the opened list while one is open.
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
     std::unique_ptr<QTemporaryDir> m_config; // the user's config folder, new for every test
     std::unique_ptr<QTemporaryDir> m_appDir; // the program's folder and the HEX files
@@ -468,6 +488,149 @@ void WindowDeviceTest::portToolTip()
     portBox->setEditText(QStringLiteral("1"));
     portBox->setEditText(portText);
     QCOMPARE(portBox->toolTip(), device.isNull() ? m_kit->slavePath() : device);
+}
+
+QByteArray WindowDeviceTest::history() const
+{
+    QFile file(m_config->path() + QStringLiteral("/state/KitUpdater/history.jsonl"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WindowDeviceTest::historyBeforeTheMessageBox_data()
+{
+    QTest::addColumn<int>("silentAfterFrames");
+    QTest::addColumn<QByteArray>("versionAnswer");
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<double>("fewestSeconds"); // the exchange's own time
+    QTest::addColumn<double>("mostSeconds");
+    QTest::newRow("completion box") << -1 << KitVersion << "done" << 0.1 << 1.0;
+    QTest::newRow("time-out box of a word") << 2 << KitVersion << "timeout" << 2.0 << 3.0;
+    QTest::newRow("time-out box of the handshake") << -1 << QByteArray("15 bytes only..") << "timeout" << 1.0 << 2.0;
+}
+
+// The box stays open for 1.5 s, as a user reading it would keep it: the
+// history holds the update already, with the time of the exchange alone.
+void WindowDeviceTest::historyBeforeTheMessageBox()
+{
+    QFETCH(int, silentAfterFrames);
+    QFETCH(QByteArray, versionAnswer);
+    QFETCH(QString, ending);
+    QFETCH(double, fewestSeconds);
+    QFETCH(double, mostSeconds);
+    configureKit([&](KitSimConfig &c) {
+        c.silentAfterFrames = silentAfterFrames;
+        c.versionAnswer = versionAnswer;
+    });
+    chooseFile(EightWordsFile);
+    QByteArray historyWhileShown;
+    m_dialogs.whileShown = [&] {
+        historyWhileShown = history();
+        QTest::qWait(1500);
+    };
+
+    press(control<QToolButton>("CmdUpdate"));
+
+    QCOMPARE(m_dialogs.messages.size(), 1);
+    QVERIFY2(historyWhileShown.count('\n') == 1, historyWhileShown.constData());
+    const QJsonObject record = QJsonDocument::fromJson(historyWhileShown).object();
+    QCOMPARE(record.value("ending").toString(), ending);
+    const double seconds = record.value("seconds").toDouble();
+    QVERIFY2(seconds >= fewestSeconds && seconds < mostSeconds, qPrintable(QString::number(seconds)));
+    QCOMPARE(history(), historyWhileShown); // and only once
+}
+
+void WindowDeviceTest::showActive()
+{
+    window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window()));
+}
+
+void WindowDeviceTest::key(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget *popup = QApplication::activePopupWidget();
+    QTest::keyClick((popup ? popup : &window())->windowHandle(), key, modifiers);
+}
+
+void WindowDeviceTest::escapeInAnOpenList_data()
+{
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("opening"); // empty: no list is opened
+    for (const char *combo : {"Combo_ComPort", "Combo_speed"})
+        for (const char *opening : {"showPopup", "Alt+Down", "F4"})
+            QTest::addRow("%s, %s", combo, opening) << combo << opening;
+    QTest::newRow("no list open: Esc presses 閉じる") << "Combo_ComPort" << "";
+}
+
+// Esc closes an opened list and nothing else: the update goes on to its end.
+void WindowDeviceTest::escapeInAnOpenList()
+{
+    QFETCH(QString, combo);
+    QFETCH(QString, opening);
+    configureKit([](KitSimConfig &c) { c.frameDelayUs = 30000; });
+    chooseFile(EightWordsFile);
+    showActive();
+    auto *box = window().findChild<QComboBox *>(combo);
+    box->setFocus(Qt::TabFocusReason);
+    bool listWasOpen = false;
+    bool listClosedByEsc = false;
+    QObject scope;
+    repeatUntilDone(&scope, [&] {
+        if (m_kit->frames().size() < 2)
+            return false;
+        if (opening == QLatin1String("showPopup"))
+            box->showPopup();
+        else if (opening == QLatin1String("Alt+Down"))
+            key(Qt::Key_Down, Qt::AltModifier);
+        else if (opening == QLatin1String("F4"))
+            key(Qt::Key_F4);
+        listWasOpen = box->view()->isVisible();
+        key(Qt::Key_Escape);
+        listClosedByEsc = !box->view()->isVisible();
+        return true;
+    });
+
+    press(control<QToolButton>("CmdUpdate"));
+
+    if (opening.isEmpty()) {
+        QTRY_VERIFY(!window().isVisible());
+        QCOMPARE(status(), FailedStatus); // stopped
+        return;
+    }
+    QVERIFY(listWasOpen);
+    QVERIFY(listClosedByEsc);
+    QVERIFY(window().isVisible());
+    QCOMPARE(framesOf(*m_kit), eightWords());
+    QCOMPARE(status(), DoneStatus);
+}
+
+void WindowDeviceTest::returnPressesTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<QString>("statusAfter");
+    const QString fileChosen = QStringLiteral("ファイル名：e2e.hexを指定しました。");
+    for (const auto &[name, key] : {std::pair{"Return", Qt::Key_Return}, std::pair{"Enter", Qt::Key_Enter}}) {
+        QTest::addRow("閉じる, %s", name) << "OKButton" << key << fileChosen;
+        QTest::addRow("OPEN, %s", name) << "CmdOpen" << key << fileChosen;
+        QTest::addRow("Version Read, %s", name) << "CmdVersion" << key << VersionReadStatus;
+        QTest::addRow("UPDATE, %s", name) << "CmdUpdate" << key << DoneStatus;
+    }
+}
+
+void WindowDeviceTest::returnPressesTheFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(Qt::Key, key);
+    QFETCH(QString, statusAfter);
+    chooseFile(EightWordsFile);
+    showActive();
+    window().findChild<QAbstractButton *>(button)->setFocus(Qt::TabFocusReason);
+
+    this->key(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+
+    QTRY_COMPARE(status(), statusAfter);
+    QCOMPARE(window().isVisible(), button != QLatin1String("OKButton"));
+    QCOMPARE(m_dialogs.openRequests, button == QLatin1String("CmdOpen") ? 2 : 1);
 }
 
 QTEST_MAIN(WindowDeviceTest)
