@@ -101,6 +101,7 @@ private:
     QElapsedTimer m_exchangeClock;
     QElapsedTimer m_transferClock;
     QString m_kitVersion;
+    int m_versionAnswerBytes = 0;
     QVector<HexWord> m_words;
     int m_next = 0;
     int m_sent = 0;
