@@ -50,16 +50,13 @@ void KitProbe::openToListen()
     m_quiet.start(QuietWindow);
 }
 
-// A notice may come late for bytes that were read or discarded already: only
-// bytes still waiting count.
+// Before the query, any byte is unasked. (After the answer, what came is
+// looked at when the quiet window ends.) A notice may come late for bytes
+// that were discarded already: only bytes still waiting count.
 void KitProbe::onArrival()
 {
-    if (m_comm->InBufferCount() == 0)
-        return;
-    if (m_phase == Phase::Listening)
+    if (m_phase == Phase::Listening && m_comm->InBufferCount() > 0)
         end(Verdict::NotAKit, Texts::ProbeSendsUnasked);
-    else if (m_phase == Phase::Trailing)
-        end(Verdict::NotAKit, Texts::ProbeGoesOnSending);
 }
 
 void KitProbe::onQuietWindowOver()
@@ -91,8 +88,6 @@ void KitProbe::finished(const LinkResult &result)
         return end(Verdict::NotAKit, Texts::probeAnswerTooLong(result.versionAnswerBytes));
     // The query leaves the port open: whatever comes now came unasked.
     m_phase = Phase::Trailing;
-    if (m_comm->InBufferCount() > 0)
-        return end(Verdict::NotAKit, Texts::ProbeGoesOnSending);
     m_quiet.start(QuietWindow);
 }
 

@@ -284,10 +284,6 @@ void CliKitsTest::station()
     QCOMPARE(out.filter(QRegularExpression(QStringLiteral("^\\S+ +- +KIT-FW Ver1.00 +done "))).size(), 3);
 }
 
-// Each adapter is one of: "kit" (answers 0x3F with its 16 bytes, then quiet),
-// "mute" (answers nothing), "streams" (sends all the time, as a GPS does),
-// "more at once" (16 bytes and more in one go), "more later" (16 bytes, then
-// more 50 ms later), "held" (a kit another program holds with a lock).
 void CliKitsTest::startStation(QProcess &process, const QStringList &options)
 {
     process.setProcessEnvironment(environment());
@@ -417,6 +413,11 @@ void CliKitsTest::stationEnds()
     QCOMPARE(result.value("kits").toArray().at(0).toObject().value("ending").toString(), QStringLiteral("done"));
 }
 
+// Each adapter is one of: "kit" (answers 0x3F with its 16 bytes, then quiet),
+// "mute" (answers nothing), "streams" (sends all the time, as a GPS does),
+// "more at once" (16 bytes and more in one go), "more later" (16 bytes, then
+// more 50 ms later), "held" (a kit another program holds with a lock),
+// "nobody's" (a kit, searched for by a user who may not open it).
 void CliKitsTest::findTheKit_data()
 {
     QTest::addColumn<QStringList>("adapters");
@@ -435,6 +436,9 @@ void CliKitsTest::findTheKit_data()
         << QStringList{"kit", "more later"} << 0 << "(adapter 1) left out: it goes on sending after its 16-byte answer";
     QTest::newRow("a kit held by another program, beside the kit")
         << QStringList{"held", "kit"} << 0 << "(adapter 0) left out: {adapter 0}: another program holds the port (locked)";
+    QTest::newRow("a kit this user may not open")
+        << QStringList{"nobody's"} << 1 << "(adapter 0) left out: {adapter 0}: Permission denied\n"
+                                           "kitupdater-cli: you may not open {adapter 0}";
 }
 void CliKitsTest::findTheKit()
 {
@@ -474,7 +478,14 @@ void CliKitsTest::findTheKit()
         }
     }
 
-    const CliRun result = run({"--port", "auto", "-q", "version"});
+    QStringList cmd = command({"--port", "auto", "-q", "version"});
+    if (adapters.contains(QStringLiteral("nobody's"))) {
+        QVERIFY(QFile::setPermissions(m_byId->path(), QFile::permissions(m_byId->path()) | QFile::ReadOther
+                                                          | QFile::ExeOther));
+        cmd = QStringList{"runuser", "-u", "nobody", "--"} + cmd;
+    }
+
+    const CliRun result = runCli(cmd, environment());
     streaming = false;
     for (std::thread &stream : streams)
         stream.join();
