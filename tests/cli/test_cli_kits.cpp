@@ -81,7 +81,7 @@ private:
     CliRun run(const QStringList &arguments) { return runCli(command(arguments), environment()); }
     QList<QJsonObject> history() const;
     void plugIn(const QString &name, const KitSimulator &kit);
-    void startStation(QProcess &process, const QStringList &options = {});
+    void startStation(QProcess &process, const QStringList &options = {}, const QString &byId = {});
     QStringList stopStation(QProcess &process);
 
     std::unique_ptr<QTemporaryDir> m_home; // config, state and the HEX file
@@ -258,10 +258,7 @@ void CliKitsTest::station()
     KitSimulator &second = addKit();
     plugIn(QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00-port0"), first);
     QProcess process;
-    process.setProcessEnvironment(environment());
-    const QStringList cmd = command({"station", m_file});
-    process.start(cmd.first(), cmd.mid(1));
-    QVERIFY(process.waitForStarted());
+    startStation(process);
     QTRY_COMPARE_WITH_TIMEOUT(first.frames().size(), 20, 10000);
 
     plugIn(QStringLiteral("usb-Kit_Maker_Kit_One_SN0002-if00-port0"), second);
@@ -275,18 +272,19 @@ void CliKitsTest::station()
     QTRY_COMPARE_WITH_TIMEOUT(first.frames().size(), 40, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(history().size(), 3, 5000);
 
-    ::kill(pid_t(process.processId()), SIGINT);
+    const QStringList out = stopStation(process);
 
-    QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);
-    const QStringList out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(out.filter(QStringLiteral(": done after ")).size(), 3);
     QCOMPARE(out.filter(QRegularExpression(QStringLiteral("^\\S+ +- +KIT-FW Ver1.00 +done "))).size(), 3);
 }
 
-void CliKitsTest::startStation(QProcess &process, const QStringList &options)
+void CliKitsTest::startStation(QProcess &process, const QStringList &options, const QString &byId)
 {
-    process.setProcessEnvironment(environment());
+    QProcessEnvironment env = environment();
+    if (!byId.isEmpty())
+        env.insert(QStringLiteral("KITUPDATER_SERIAL_BY_ID"), byId);
+    process.setProcessEnvironment(env);
     const QStringList cmd = command(options + QStringList{"station", m_file});
     process.start(cmd.first(), cmd.mid(1));
     QVERIFY(process.waitForStarted());
@@ -352,12 +350,7 @@ void CliKitsTest::stationFolderReplacedByARename()
     KitSimulator &first = addKit();
     KitSimulator &second = addKit();
     QProcess process;
-    QProcessEnvironment env = environment();
-    env.insert(QStringLiteral("KITUPDATER_SERIAL_BY_ID"), byId);
-    process.setProcessEnvironment(env);
-    const QStringList cmd = command({"station", m_file});
-    process.start(cmd.first(), cmd.mid(1));
-    QVERIFY(process.waitForStarted());
+    startStation(process, {}, byId);
     QByteArray out; // read as it comes: QTRY_VERIFY looks at its condition once more at the end
     QTRY_VERIFY((out += process.readAllStandardOutput()).contains("Waiting for kits"));
 

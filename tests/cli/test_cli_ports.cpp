@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
-#include <csignal>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -38,7 +37,6 @@ private slots:
     void mapAndUnmap();
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
-    void mappingMadeWhileAStationRuns();
 
 private:
     CliRun run(const QStringList &arguments, bool asNobody = false);
@@ -304,37 +302,6 @@ void CliPortsTest::namesThatAreNotUtf8()
     else
         QVERIFY2(!result.out.join('\n').contains(QStringLiteral("usb-Kit")), qPrintable(result.out.join('\n')));
     QVERIFY(m_kit->commandBytes().isEmpty());
-}
-
-// Two writers of one settings file: a station that has been running since
-// before the mapping, and `map`. The adapter plugged in afterwards gets the
-// next free number; the mapping stays.
-void CliPortsTest::mappingMadeWhileAStationRuns()
-{
-    writeIni("[Ports]\n" + QString::fromUtf8(takenPorts(1, 9)));
-    QFile hex(m_config->filePath(QStringLiteral("empty.hex")));
-    QVERIFY(hex.open(QIODevice::WriteOnly));
-    hex.write(":00000001FF\n");
-    hex.close();
-    QProcess station;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config->path());
-    env.insert(QStringLiteral("XDG_STATE_HOME"), m_config->path());
-    env.insert(QStringLiteral("KITUPDATER_SERIAL_BY_ID"), m_byId->path());
-    station.setProcessEnvironment(env);
-    station.start(QStringLiteral(KITUPDATER_CLI_PATH), {QStringLiteral("station"), hex.fileName()});
-    QVERIFY(station.waitForStarted());
-    QByteArray out; // read as it comes: QTRY_VERIFY looks at its condition once more at the end
-    QTRY_VERIFY((out += station.readAllStandardOutput()).contains("Waiting for kits"));
-
-    QCOMPARE(run({"map", "10", "/dev/ttyUSB10"}).exitCode, 0);
-    QVERIFY(QFile::link(m_kit->slavePath(), kitLink()));
-
-    QTRY_VERIFY_WITH_TIMEOUT(readIni().contains(withPaths(QStringLiteral("\n11={link}")).toUtf8()), 10000);
-    QVERIFY(readIni().contains("\n10=/dev/ttyUSB10"));
-    ::kill(pid_t(station.processId()), SIGINT);
-    QVERIFY(station.waitForFinished(5000));
-    QVERIFY(readIni().contains("\n10=/dev/ttyUSB10"));
 }
 
 QTEST_GUILESS_MAIN(CliPortsTest)
