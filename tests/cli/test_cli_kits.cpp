@@ -312,7 +312,7 @@ void CliKitsTest::stationUpdatesADeviceOnce()
 {
     QFETCH(bool, flicker);
     KitSimConfig slow;
-    slow.frameDelayUs = 20000;
+    slow.frameDelayUs = 50000; // the update lasts a second: the link comes back well before its end
     KitSimulator &kit = addKit(slow);
     const QString name = QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00-port0");
     plugIn(name, kit);
