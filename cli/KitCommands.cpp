@@ -3,16 +3,20 @@
 #include "CliPlatform.h"
 #include "Console.h"
 #include "HexImage.h"
+#include "KitProbe.h"
 #include "KitProfile.h"
 #include "KitRun.h"
 #include "PortMap.h"
 #include "SerialAdapters.h"
 #include "SettingsStore.h"
+#include "Texts.h"
 #include "UpdateHistory.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
@@ -76,6 +80,31 @@ std::optional<ResolvedPort> resolvePort(const QString &text, const PortRequest &
     return ResolvedPort{text.trimmed(), {device, lineSettingsFor(request)}};
 }
 
+// The device a path leads to in the end: links and relative parts resolved.
+// A path that leads nowhere (an unplugged adapter) stands for itself.
+QString realDevice(const QString &path)
+{
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return real.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : real;
+}
+
+// Two runs on one device would fight over it: the second finds the port held
+// and fails a kit the first one writes correctly.
+bool eachDeviceOnce(const std::vector<ResolvedPort> &ports, Console &console)
+{
+    QHash<QString, QString> namedBy; // real device -> the --port text that named it first
+    for (const ResolvedPort &port : ports) {
+        const QString device = realDevice(port.choice.devicePath);
+        const auto first = namedBy.constFind(device);
+        if (first != namedBy.cend()) {
+            console.error(Texts::samePortTwice(first.value(), port.label, device));
+            return false;
+        }
+        namedBy.insert(device, port.label);
+    }
+    return true;
+}
+
 std::optional<std::vector<ResolvedPort>> resolvePorts(const KitCommandContext &context, const PortRequest &request)
 {
     QStringList texts = request.ports;
@@ -95,6 +124,8 @@ std::optional<std::vector<ResolvedPort>> resolvePorts(const KitCommandContext &c
             return std::nullopt;
         ports.push_back(*port);
     }
+    if (!eachDeviceOnce(ports, context.console))
+        return std::nullopt;
     return ports;
 }
 
@@ -252,23 +283,58 @@ QList<SerialPortEntry> pluggedAdapters(const PortNumbering &ports)
     return adapters;
 }
 
-// --port auto: the one USB adapter whose kit answers the version query
-// (nothing reaches the kit's memory). None answering and several answering
-// end the command with the status to exit with.
+// Runs every probe side by side until all have given their verdict; a stop
+// signal stops them all.
+void runProbes(const std::vector<std::unique_ptr<KitProbe>> &probes, StopSignals &stopSignals)
+{
+    QEventLoop loop;
+    int running = int(probes.size());
+    for (const auto &probe : probes)
+        QObject::connect(probe.get(), &KitProbe::ended, &loop, [&] {
+            if (--running == 0)
+                loop.quit();
+        });
+    const QMetaObject::Connection stop = QObject::connect(&stopSignals, &StopSignals::stopRequested, &loop, [&] {
+        for (const auto &probe : probes)
+            probe->cancel();
+    });
+    for (const auto &probe : probes)
+        probe->start();
+    if (running > 0)
+        loop.exec();
+    QObject::disconnect(stop);
+}
+
+// Says why an adapter was not taken. One this user may not open gets the same
+// advice as a plain --port would give; it may well be the kit.
+void reportLeftOut(const KitProbe &probe, Console &console)
+{
+    console.error(Texts::probeLeftOut(probe.label(), probe.devicePath(), probe.reason()));
+    if (probe.verdict() != KitProbe::Verdict::Unopenable)
+        return;
+    const QString advice = accessAdvice(probe.devicePath());
+    if (!advice.isEmpty())
+        console.error(QStringLiteral("kitupdater-cli: ") + advice);
+}
+
+// --port auto: the one USB adapter that behaves like a kit (see KitProbe;
+// nothing reaches the kit's memory). None and several end the command with
+// the status to exit with.
 std::optional<ResolvedPort> findTheKit(const KitCommandContext &context, const PortRequest &request, int &status)
 {
     std::vector<ResolvedPort> candidates;
-    for (const SerialPortEntry &adapter : pluggedAdapters(context.ports))
+    std::vector<std::unique_ptr<KitProbe>> probes;
+    for (const SerialPortEntry &adapter : pluggedAdapters(context.ports)) {
         candidates.push_back({labelOf(adapter), {adapter.path, lineSettingsFor(request)}});
+        probes.push_back(std::make_unique<KitProbe>(candidates.back().label, candidates.back().choice));
+    }
     status = DeviceFailure;
     if (candidates.empty()) {
         context.console.error(
             QStringLiteral("kitupdater-cli: no USB serial adapter is plugged in (%1 is empty)").arg(context.ports.folder()));
         return std::nullopt;
     }
-    Console silent(Console::Mode::Silent);
-    KitBatch probes(context, candidates, silent);
-    probes.run([](KitRun &kit) { kit.startVersionQuery(); });
+    runProbes(probes, context.stopSignals);
     if (context.stopSignals.received() > 0) {
         status = 128 + context.stopSignals.received();
         return std::nullopt;
@@ -276,10 +342,12 @@ std::optional<ResolvedPort> findTheKit(const KitCommandContext &context, const P
     std::vector<ResolvedPort> answered;
     QStringList tried;
     for (size_t i = 0; i < candidates.size(); ++i) {
-        const KitRun &probe = *probes.runs()[i];
+        const KitProbe &probe = *probes[i];
         tried << QStringLiteral("%1 (%2)").arg(probe.label(), probe.devicePath());
-        if (probe.result().ending == LinkResult::Ending::Done)
+        if (probe.verdict() == KitProbe::Verdict::Kit)
             answered.push_back(candidates[i]);
+        else if (probe.verdict() == KitProbe::Verdict::NotAKit || probe.verdict() == KitProbe::Verdict::Unopenable)
+            reportLeftOut(probe, context.console);
     }
     if (answered.size() == 1) {
         context.console.status(QStringLiteral("the kit answers on %1").arg(answered.front().choice.devicePath));
@@ -327,8 +395,16 @@ public:
                                      .arg(m_context.ports.folder()));
         m_context.ports.refresh(); // adapters plugged in before the station started
         m_loop.exec();
-        printSummary(m_finished, m_context.console);
-        return worstExitStatus(m_finished, m_context.stopSignals.received());
+        const int status = worstExitStatus(m_finished, m_context.stopSignals.received());
+        if (m_finished.empty())
+            m_context.console.result(Texts::NoKitUpdated);
+        else
+            printSummary(m_finished, m_context.console);
+        QJsonArray kits;
+        for (const auto &kit : m_finished)
+            kits.append(resultObject(*kit));
+        m_context.console.jsonLine({{"event", "result"}, {"exit_status", status}, {"kits", kits}});
+        return status;
     }
 
 private:
@@ -337,11 +413,29 @@ private:
         QSet<QString> plugged;
         for (const SerialPortEntry &adapter : pluggedAdapters(m_context.ports)) {
             plugged.insert(adapter.path);
-            if (!m_served.contains(adapter.path) && !m_stopping)
-                start(adapter);
+            if (m_served.contains(adapter.path) || m_stopping)
+                continue;
+            if (const KitRun *running = runningOn(adapter.device)) {
+                // Another link to it, or its own link back after a flicker: the
+                // device gets this update once, and counts as served by it.
+                m_served.insert(adapter.path);
+                m_context.console.status(Texts::sameDeviceBusy(labelOf(adapter), adapter.device, running->label()));
+                continue;
+            }
+            start(adapter);
         }
         // Unplugged: the next time it is plugged in, it gets the firmware again.
         m_served.intersect(plugged);
+    }
+
+    // The run that is updating this device (by its real path), if any.
+    const KitRun *runningOn(const QString &device) const
+    {
+        for (const auto &kit : m_running) {
+            if (m_devices.value(kit.get()) == device)
+                return kit.get();
+        }
+        return nullptr;
     }
 
     void start(const SerialPortEntry &adapter)
@@ -351,6 +445,7 @@ private:
                                             m_context.console, true);
         kit->setSerialNumber(adapter.serialNumber);
         KitRun *running = kit.get();
+        m_devices.insert(running, adapter.device);
         connect(running, &KitRun::ended, this, [this, running] { ended(running); });
         m_running.push_back(std::move(kit));
         running->startUpdate([this] { return m_firmware.load(); });
@@ -361,6 +456,7 @@ private:
         const auto it = std::find_if(m_running.begin(), m_running.end(), [kit](const auto &k) { return k.get() == kit; });
         std::unique_ptr<KitRun> done = std::move(*it);
         m_running.erase(it);
+        m_devices.remove(kit);
         const LinkResult &r = done->result();
         m_context.console.result(QStringLiteral("%1: serial %2: %3 after %4 s")
                                      .arg(done->label(), done->serialNumber().isEmpty() ? "-" : done->serialNumber(),
@@ -389,6 +485,7 @@ private:
     QEventLoop m_loop;
     QSet<QString> m_served; // adapters that got the firmware since they were plugged in
     std::vector<std::unique_ptr<KitRun>> m_running;
+    QHash<const KitRun *, QString> m_devices; // the real device each running kit is on
     std::vector<std::unique_ptr<KitRun>> m_finished;
     bool m_stopping = false;
 };

@@ -9,6 +9,7 @@
 #include "PortCommands.h"
 #include "SerialAdapters.h"
 #include "SettingsStore.h"
+#include "Texts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -73,6 +74,19 @@ public:
         }
     }
     QStringList decoded() const { return m_decoded; }
+    // False when the argument that gave this value (alone, or as --option=value)
+    // holds bytes that do not survive decoding: a device opened by the decoded
+    // text would be another one, or none.
+    bool keptWhole(const QString &value) const
+    {
+        for (qsizetype i = 0; i < m_raw.size(); ++i) {
+            const QString &argument = m_decoded.at(i);
+            const bool gave = argument == value || argument.endsWith(QLatin1Char('=') + value);
+            if (gave && QFile::encodeName(argument) != m_raw.at(i))
+                return false;
+        }
+        return true;
+    }
     // The bytes behind a positional argument (its last occurrence).
     QByteArray raw(const QString &decoded) const
     {
@@ -209,6 +223,20 @@ int main(int argc, char *argv[])
     const std::optional<QString> speed = speedText(parser.value(speedOption));
     if (!speed)
         return usageError(console, QStringLiteral("speed must be 9600, 19200 or 57600"));
+
+    if (name == QLatin1String("station") && parser.isSet(portOption)) {
+        console.error(Texts::StationTakesNoPort);
+        return UsageError;
+    }
+    const QStringList devices = name == QLatin1String("map") ? QStringList{args.at(2)} : parser.values(portOption);
+    for (const QString &device : devices) {
+        if (!rawArguments.keptWhole(device)) {
+            console.error(Texts::nameNotUtf8(name == QLatin1String("map") ? QStringLiteral("DEVICE")
+                                                                          : QStringLiteral("--port"),
+                                             device));
+            return UsageError;
+        }
+    }
 
     if (name == QLatin1String("check"))
         return checkFile(console, rawArguments.raw(args.at(1)));

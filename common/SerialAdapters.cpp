@@ -1,5 +1,6 @@
 #include "SerialAdapters.h"
 
+#include "FolderNames.h"
 #include "PortMap.h"
 #include "SettingsStore.h"
 #include "Texts.h"
@@ -37,6 +38,17 @@ QString adapterName(const QString &byIdName)
     return name.isEmpty() ? byIdName : name;
 }
 
+QString nearestExistingFolder(QString folder)
+{
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    return folder;
+}
+
 } // namespace
 
 QString serialByIdFolder()
@@ -48,58 +60,75 @@ QString serialByIdFolder()
 PortNumbering::PortNumbering(SettingsStore &settings, PortRange range, const QString &byIdFolder, QObject *parent)
     : QObject(parent), m_settings(settings), m_range(range), m_folder(QDir::cleanPath(QFileInfo(byIdFolder).absoluteFilePath()))
 {
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
-        watchNearestFolder();
-        refresh();
-    });
-    watchNearestFolder();
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &PortNumbering::onFolderChanged);
+    watchFolders();
     refresh();
+}
+
+// Anything in the by-id folder counts. The other folders are busier (the
+// parent may be /tmp or /dev): there only a change of the links or of the
+// settings file does, since a scan lets the serial layer list its ports.
+void PortNumbering::onFolderChanged(const QString &folder)
+{
+    watchFolders();
+    if (folder == m_folder || linksIn(m_folder) != m_links || settingsStamp() != m_settingsSeen)
+        refresh();
 }
 
 // udev makes the folder with the first adapter (and may remove it with the
 // last), so until it exists the nearest parent that does is watched instead.
-void PortNumbering::watchNearestFolder()
+// Every watch is set again after each change: a watch follows the folder it
+// was set on, and a folder put in its place by a rename must be watched anew.
+void PortNumbering::watchFolders()
 {
-    QString nearest = m_folder;
-    while (!QFileInfo(nearest).isDir()) {
-        const QString parent = QFileInfo(nearest).absolutePath();
-        if (parent == nearest)
-            break;
-        nearest = parent;
+    QStringList wanted;
+    const QString settingsFolder = QFileInfo(m_settings.fileName()).absolutePath();
+    for (const QString &folder : {m_folder, QFileInfo(m_folder).absolutePath(), settingsFolder}) {
+        const QString nearest = nearestExistingFolder(folder);
+        if (!wanted.contains(nearest))
+            wanted.append(nearest);
     }
     const QStringList watched = m_watcher.directories();
-    if (watched == QStringList{nearest})
-        return;
     if (!watched.isEmpty())
         m_watcher.removePaths(watched);
-    m_watcher.addPath(nearest);
+    m_watcher.addPaths(wanted);
+}
+
+QDateTime PortNumbering::settingsStamp() const
+{
+    const QFileInfo file(m_settings.fileName());
+    return file.exists() ? file.lastModified() : QDateTime();
 }
 
 void PortNumbering::refresh()
 {
     m_listed.reset();
+    m_settings.reload(); // another program may have mapped a number meanwhile
     m_links = linksIn(m_folder);
+    // Qt leaves these out of the listing and could not open them by name.
+    const QStringList unusable = undecodableNames(m_folder);
+    for (const QString &link : unusable) {
+        if (!m_namedUnusable.contains(link))
+            qWarning("%s", qPrintable(Texts::linkNameNotUtf8(link)));
+    }
+    m_namedUnusable = unusable;
     for (const QString &link : std::as_const(m_links)) {
         if (!numberMappedTo(link))
             giveNumber(link);
     }
+    m_settingsSeen = settingsStamp();
     emit changed();
 }
 
 void PortNumbering::giveNumber(const QString &link)
 {
-    QList<int> taken = m_settings.mappedPortNumbers();
-    taken += listedUnmappedNumbers();
-    for (int number = m_range.first; number <= m_range.last; ++number) {
-        if (taken.contains(number))
-            continue;
-        // The store keeps the mapping for this run even when its file cannot be written.
-        if (!m_settings.setMappedPort(number, link))
-            qWarning("%s: cannot write the settings; port %d stands for %s in this run only",
-                     qPrintable(m_settings.fileName()), number, qPrintable(link));
-        return;
-    }
-    qWarning("%s: no free port number from %d to %d", qPrintable(link), m_range.first, m_range.last);
+    const SettingsStore::PortPick pick =
+        m_settings.mapToFreePort(link, m_range.first, m_range.last, listedUnmappedNumbers());
+    if (!pick.number)
+        qWarning("%s: no free port number from %d to %d", qPrintable(link), m_range.first, m_range.last);
+    else if (!pick.written) // the store keeps the mapping for this run
+        qWarning("%s: cannot write the settings; port %d stands for %s in this run only",
+                 qPrintable(m_settings.fileName()), *pick.number, qPrintable(link));
 }
 
 std::optional<int> PortNumbering::numberMappedTo(const QString &path) const

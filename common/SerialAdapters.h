@@ -5,6 +5,7 @@
 // the number stays with the adapter whatever socket or order it is plugged in.
 #pragma once
 
+#include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QList>
 #include <QObject>
@@ -43,7 +44,10 @@ class PortNumbering : public QObject {
 
 public:
     // Numbers the adapters present now and watches the folder for more. The
-    // folder need not exist: its nearest existing parent is watched until it does.
+    // folder need not exist: its nearest existing parent is watched until it
+    // does. The folder is watched by its path: one that is replaced (renamed
+    // over) is seen through its parent and watched afresh. The settings' folder
+    // is watched too, so that a mapping another program makes shows at once.
     PortNumbering(SettingsStore &settings, PortRange range, const QString &byIdFolder = serialByIdFolder(),
                   QObject *parent = nullptr);
 
@@ -73,7 +77,9 @@ signals:
     void changed();
 
 private:
-    void watchNearestFolder();
+    void onFolderChanged(const QString &folder);
+    void watchFolders();
+    QDateTime settingsStamp() const;
     void giveNumber(const QString &link);
     std::optional<int> numberMappedTo(const QString &path) const;
     QList<int> listedUnmappedNumbers() const;
@@ -83,6 +89,8 @@ private:
     QString m_folder;
     QFileSystemWatcher m_watcher;
     QStringList m_links;                // the folder's links at the last scan
+    QStringList m_namedUnusable;        // links whose names cannot be opened, named once
+    QDateTime m_settingsSeen;           // the settings file's time at the last scan
     // The serial layer's ports, listed when first needed after a scan: listing
     // them takes tens of milliseconds, too long to do at every start.
     const QList<QSerialPortInfo> &listedPorts() const;

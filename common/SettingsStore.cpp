@@ -2,6 +2,9 @@
 
 #include "Texts.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStringList>
 #include <algorithm>
@@ -76,20 +79,71 @@ QString SettingsStore::mappedPort(int number) const
     return keys.isEmpty() ? QString() : m_settings->value(inGroup(PortsGroup, keys.first())).toString();
 }
 
-bool SettingsStore::setMappedPort(int number, const QString &devicePath)
+// Held while a program reads "Ports", picks and writes. QSettings takes a
+// lock of its own ("<file>.lock") only around each write, which keeps the file
+// whole but lets two programs pick the same free number; this one is another
+// file, so that the two never wait for each other. When the lock cannot be had
+// (a folder that cannot be written, a holder that hangs), the change goes on
+// without it: the write then fails anyway, or at worst races as before.
+class SettingsStore::PortsLock {
+public:
+    explicit PortsLock(SettingsStore &store) : m_lock(store.fileName() + QStringLiteral(".ports-lock"))
+    {
+        if (QDir().mkpath(QFileInfo(store.fileName()).absolutePath()))
+            m_lock.tryLock(LockWaitMs);
+        store.reload();
+    }
+
+private:
+    static constexpr int LockWaitMs = 5000;
+    QLockFile m_lock; // unlocks when it goes
+};
+
+void SettingsStore::putMappedPort(int number, const QString &devicePath)
+{
+    dropMappedPort(number);
+    m_settings->setValue(inGroup(PortsGroup, QString::number(number)), devicePath);
+}
+
+void SettingsStore::dropMappedPort(int number)
 {
     for (const QString &key : portKeysOf(number))
         m_settings->remove(inGroup(PortsGroup, key));
-    m_settings->setValue(inGroup(PortsGroup, QString::number(number)), devicePath);
+}
+
+bool SettingsStore::setMappedPort(int number, const QString &devicePath)
+{
+    const PortsLock lock(*this);
+    putMappedPort(number, devicePath);
     return written();
 }
 
 bool SettingsStore::removeMappedPort(int number)
 {
-    for (const QString &key : portKeysOf(number))
-        m_settings->remove(inGroup(PortsGroup, key));
+    const PortsLock lock(*this);
+    dropMappedPort(number);
     return written();
 }
+
+SettingsStore::PortPick SettingsStore::mapToFreePort(const QString &devicePath, int first, int last,
+                                                     const QList<int> &unavailable)
+{
+    const PortsLock lock(*this);
+    const QList<int> mapped = mappedPortNumbers();
+    for (int number : mapped) {
+        if (mappedPort(number) == devicePath)
+            return {number, true};
+    }
+    for (int number = first; number <= last; ++number) {
+        if (mapped.contains(number) || unavailable.contains(number))
+            continue;
+        putMappedPort(number, devicePath);
+        return {number, written()};
+    }
+    return {std::nullopt, true};
+}
+
+void SettingsStore::reload() { m_settings->sync(); }
 
 QList<int> SettingsStore::mappedPortNumbers() const
 {

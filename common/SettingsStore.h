@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
@@ -30,14 +31,34 @@ public:
     // are no number are left alone. Writes return false when the store could
     // not be written; the change then still holds for this run.
     QString mappedPort(int number) const;
+    QList<int> mappedPortNumbers() const;   // ascending, each once
+
+    // Every change of "Ports" is made under a lock that all programs writing
+    // it share (a lock file beside the settings file), on the file as it is on
+    // disk at that moment, and touches only its own port's keys: a window or a
+    // station that started earlier never overwrites a mapping made meanwhile.
     bool setMappedPort(int number, const QString &devicePath);
     bool removeMappedPort(int number);
-    QList<int> mappedPortNumbers() const;   // ascending, each once
+    // Maps the device to the lowest number from first to last that is neither
+    // mapped nor in unavailable, or finds the number it already has (another
+    // program may have given it one). written: false when the file could not
+    // be written (the mapping then holds for this run only).
+    struct PortPick {
+        std::optional<int> number; // none: every number is taken
+        bool written = true;
+    };
+    PortPick mapToFreePort(const QString &devicePath, int first, int last, const QList<int> &unavailable);
+
+    // Reads the file again if another program has changed it.
+    void reload();
 
     QString fileName() const;
 
 private:
+    class PortsLock;
     QStringList portKeysOf(int number) const;
+    void putMappedPort(int number, const QString &devicePath);
+    void dropMappedPort(int number);
     bool written();
 
     std::unique_ptr<QSettings> m_settings;

@@ -88,6 +88,7 @@ void KitLink::begin(bool update, const PortChoice &port)
     m_update = update;
     m_choice = port;
     m_kitVersion.clear();
+    m_versionAnswerBytes = 0;
     m_words.clear();
     m_next = m_sent = m_toSend = 0;
     m_exchangeClock.start();
@@ -162,7 +163,9 @@ void KitLink::sendVersionRequest()
 void KitLink::versionAnswered()
 {
     try {
-        m_kitVersion = versionTextFromBytes(receive(), m_profile.versionLength);
+        const QByteArray answer = receive();
+        m_versionAnswerBytes = int(answer.size());
+        m_kitVersion = versionTextFromBytes(answer, m_profile.versionLength);
     } catch (const SerialError &error) {
         return queryFailed(error.reason());
     }
@@ -358,6 +361,7 @@ void KitLink::conclude(LinkResult::Ending ending, const QString &detail)
     m_result.ending = ending;
     m_result.devicePath = m_choice.devicePath;
     m_result.kitVersion = m_kitVersion;
+    m_result.versionAnswerBytes = m_versionAnswerBytes;
     m_result.wordsSent = m_sent;
     m_result.wordsToSend = m_toSend;
     m_result.seconds = m_exchangeClock.elapsed() / 1000.0;

@@ -106,6 +106,7 @@ private:
     LinkResult m_result; // of the exchange that ends
     QElapsedTimer m_transferClock;
     QString m_kitVersion;
+    int m_versionAnswerBytes = 0;
     QVector<HexWord> m_words;
     int m_next = 0;
     int m_sent = 0;

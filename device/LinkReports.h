@@ -39,6 +39,7 @@ struct LinkResult {
     Ending ending = Ending::Done;
     QString devicePath;
     QString kitVersion;      // the version read by the handshake; empty when none was read
+    int versionAnswerBytes = 0; // the bytes read with the version (16, more when they came at once)
     int wordsSent = 0;
     int wordsToSend = 0;     // 0 until the file has been read
     double seconds = 0;      // from the start of the exchange to its ending

@@ -64,7 +64,7 @@ KitBehaviour::Reply KitBehaviour::commandReply(unsigned char command)
     Reply reply;
     if (command == quint8(m_profile.prepareCommand)) {
         logLocked("F");
-        reply.steps.append({0, m_config.answerToF});
+        reply.steps.append({m_config.answerToFDelayUs, m_config.answerToF});
         return reply;
     }
     logLocked("?");

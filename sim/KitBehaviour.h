@@ -1,6 +1,7 @@
 // What the simulated kit does with the bytes it receives, whatever carries
 // them (a pseudo-terminal or an in-memory line):
-//   prepare command (0x46) -> config.answerToF (nothing when empty)
+//   prepare command (0x46) -> config.answerToF (nothing when empty), after
+//                             config.answerToFDelayUs (the kit reads nothing meanwhile)
 //   version command (0x3F) -> config.versionAnswer, after config.versionDelayUs,
 //                             in pieces of config.versionPieceBytes when set
 //   frame (0x41 + 4 bytes) -> (address high, address low, data high, data low):
@@ -27,6 +28,7 @@
 
 struct KitSimConfig {
     QByteArray answerToF;                                  // answer to 0x46; empty: none
+    int answerToFDelayUs = 0;                              // delay before the answer to 0x46
     QByteArray versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  "); // answer to 0x3F (any length)
     int versionDelayUs = 0;                                // delay before the version answer
     int versionPieceBytes = 0;                             // > 0: the answer in pieces of this size...

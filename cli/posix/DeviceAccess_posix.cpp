@@ -66,9 +66,9 @@ DeviceAccess deviceAccess(const QString &path)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return openFailure(errno);
-    // A shared lock is refused only while someone holds an exclusive one, and
-    // goes away with the descriptor.
-    const bool flocked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    // The exclusive lock an opener takes is refused while anyone holds a lock,
+    // shared ones included; this one goes away with the descriptor.
+    const bool flocked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
     if (flocked || heldByLockFile(path))
         return DeviceAccess::Busy;

@@ -75,6 +75,7 @@ void CliTest::init()
     config.versionAnswer = KitVersion.toLatin1();
     m_kit = std::make_unique<KitSimulator>(config);
     m_kit->start();
+    QVERIFY(QFile::link(m_kit->slavePath(), m_config->filePath(QStringLiteral("kit-link"))));
 }
 
 void CliTest::cleanup() { m_kit.reset(); }
@@ -145,6 +146,10 @@ void CliTest::exitStatus_data()
     QTest::newRow("missing device")
         << QStringList{"--port", "{config}/no-such-tty", "version"} << QByteArray() << QByteArray() << -1 << false
         << 1 << QStringList{PortOpenFailedStatus} << QString() << QByteArray() << Frames();
+    // The port fails before the file is read: a port or device failure.
+    QTest::newRow("missing device and a bad file")
+        << QStringList{"--port", "{config}/no-such-tty", "update", "{file}"} << QByteArray() << BadChecksumFile << -1
+        << false << 1 << QStringList{PortOpenFailedStatus} << "no-such-tty" << QByteArray() << Frames();
     QTest::newRow("rejected file: bad checksum")
         << QStringList{"--port", "{slave}", "update", "{file}"} << QByteArray() << BadChecksumFile << -1 << false << 3
         << QStringList{KitVersion, VersionReadStatus, UpdatingStatus, FailedStatus} << "line 3" << handshake
@@ -169,6 +174,19 @@ void CliTest::exitStatus_data()
                                         << QByteArray() << Frames();
     QTest::newRow("usage: no port given, none stored") << QStringList{"version"} << mapped7 << QByteArray() << -1
                                                        << false << 2 << none << "port" << QByteArray() << Frames();
+    QTest::newRow("usage: the same port number twice")
+        << QStringList{"--port", "7", "--port", "7", "update", "{file}"} << mapped7 << BoundaryFile << -1 << false << 2
+        << none << "--port 7 and --port 7 are the same device {slave}" << QByteArray() << Frames();
+    QTest::newRow("usage: a number and the device it maps to")
+        << QStringList{"--port", "7", "--port", "{slave}", "version"} << mapped7 << QByteArray() << -1 << false << 2
+        << none << "--port 7 and --port {slave} are the same device {slave}" << QByteArray() << Frames();
+    QTest::newRow("usage: a link and its device")
+        << QStringList{"--port", "{config}/kit-link", "--port", "{slave}", "update", "{file}"} << QByteArray()
+        << BoundaryFile << -1 << false << 2 << none << "--port {config}/kit-link and --port {slave} are the same device"
+        << QByteArray() << Frames();
+    QTest::newRow("usage: station with --port")
+        << QStringList{"--port", "{slave}", "station", "{file}"} << QByteArray() << BoundaryFile << -1 << false << 2
+        << none << "station updates every adapter that is plugged in; it takes no --port" << QByteArray() << Frames();
     QTest::newRow("usage: unknown option") << QStringList{"--baud", "9600", "version"} << QByteArray() << QByteArray()
                                            << -1 << false << 2 << none << "baud" << QByteArray() << Frames();
 }
@@ -200,7 +218,7 @@ void CliTest::exitStatus()
 
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.out, out);
-    QVERIFY2(result.err.contains(errHas), qPrintable(result.err));
+    QVERIFY2(result.err.contains(withPaths(errHas)), qPrintable(result.err));
     // No progress bar when stderr is no terminal: it would redraw with CR.
     QVERIFY2(!result.err.contains(QLatin1Char('\r')), qPrintable(result.err));
     QCOMPARE(m_kit->commandBytes(), commands);

@@ -16,7 +16,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
+#include <sys/file.h>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -55,10 +58,16 @@ private slots:
     void init();
     void cleanup();
 
-    void threeKitsAtOnce();
+    void severalKitsAtOnce_data();
+    void severalKitsAtOnce();
     void stopSignals_data();
     void stopSignals();
     void station();
+    void stationUpdatesADeviceOnce_data();
+    void stationUpdatesADeviceOnce();
+    void stationFolderReplacedByARename();
+    void stationEnds_data();
+    void stationEnds();
     void findTheKit_data();
     void findTheKit();
     void machineReadable_data();
@@ -72,6 +81,8 @@ private:
     CliRun run(const QStringList &arguments) { return runCli(command(arguments), environment()); }
     QList<QJsonObject> history() const;
     void plugIn(const QString &name, const KitSimulator &kit);
+    void startStation(QProcess &process, const QStringList &options = {}, const QString &byId = {});
+    QStringList stopStation(QProcess &process);
 
     std::unique_ptr<QTemporaryDir> m_home; // config, state and the HEX file
     std::unique_ptr<QTemporaryDir> m_byId;
@@ -129,9 +140,16 @@ void CliKitsTest::plugIn(const QString &name, const KitSimulator &kit)
 }
 
 // Each kit gets the frames of a one-kit update and its own ending; the worst
-// ending decides the exit status.
-void CliKitsTest::threeKitsAtOnce()
+// ending decides the exit status, and a table ends the run.
+void CliKitsTest::severalKitsAtOnce_data()
 {
+    QTest::addColumn<int>("kits"); // a good kit, one that falls silent, one that hangs up
+    QTest::newRow("two kits") << 2;
+    QTest::newRow("three kits") << 3;
+}
+void CliKitsTest::severalKitsAtOnce()
+{
+    QFETCH(int, kits);
     KitSimConfig silent;
     silent.silentAfterFrames = 4;
     KitSimConfig hangsUp;
@@ -139,25 +157,33 @@ void CliKitsTest::threeKitsAtOnce()
     KitSimulator &good = addKit();
     KitSimulator &quiet = addKit(silent);
     KitSimulator &gone = addKit(hangsUp);
+    QStringList arguments{"--port", good.slavePath(), "--port", quiet.slavePath()};
+    if (kits == 3)
+        arguments << "--port" << gone.slavePath();
 
-    const CliRun result = run({"--port", good.slavePath(), "--port", quiet.slavePath(), "--port", gone.slavePath(),
-                               "update", m_file});
+    const CliRun result = run(arguments + QStringList{"update", m_file});
 
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(framesOf(good), firstWords(20));
     QCOMPARE(framesOf(quiet), firstWords(5));
-    QCOMPARE(framesOf(gone), firstWords(3));
-    for (const KitSimulator *kit : {&good, &quiet, &gone})
+    for (const KitSimulator *kit : {&good, &quiet})
         QCOMPARE(kit->commandBytes(), QByteArray("\x46\x3F"));
     QVERIFY(result.out.contains(good.slavePath() + QStringLiteral(": ") + DoneStatus));
     QVERIFY(result.out.contains(quiet.slavePath() + QStringLiteral(": ") + FailedStatus));
+    const QStringList table = result.out.mid(result.out.size() - 1 - kits);
+    QVERIFY2(table.at(0).startsWith(QStringLiteral("port")) && table.at(1).contains(QStringLiteral(" done "))
+                 && table.at(2).contains(QStringLiteral(" timeout ")),
+             qPrintable(table.join('\n')));
+    if (kits == 2) {
+        QCOMPARE(history().size(), 2);
+        QVERIFY(gone.commandBytes().isEmpty());
+        return;
+    }
+    QCOMPARE(framesOf(gone), firstWords(3));
     QVERIFY2(result.err.contains(gone.slavePath() + QStringLiteral(": ") + gone.slavePath()
                                  + QStringLiteral(": the device went away")),
              qPrintable(result.err));
-    const QStringList table = result.out.mid(result.out.size() - 4);
-    QVERIFY2(table.at(0).startsWith(QStringLiteral("port")) && table.at(1).contains(QStringLiteral(" done "))
-                 && table.at(2).contains(QStringLiteral(" timeout ")) && table.at(3).contains(QStringLiteral(" failed ")),
-             qPrintable(table.join('\n')));
+    QVERIFY2(table.at(3).contains(QStringLiteral(" failed ")), qPrintable(table.join('\n')));
 
     const QList<QJsonObject> lines = history();
     QCOMPARE(lines.size(), 3);
@@ -232,10 +258,7 @@ void CliKitsTest::station()
     KitSimulator &second = addKit();
     plugIn(QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00-port0"), first);
     QProcess process;
-    process.setProcessEnvironment(environment());
-    const QStringList cmd = command({"station", m_file});
-    process.start(cmd.first(), cmd.mid(1));
-    QVERIFY(process.waitForStarted());
+    startStation(process);
     QTRY_COMPARE_WITH_TIMEOUT(first.frames().size(), 20, 10000);
 
     plugIn(QStringLiteral("usb-Kit_Maker_Kit_One_SN0002-if00-port0"), second);
@@ -249,41 +272,226 @@ void CliKitsTest::station()
     QTRY_COMPARE_WITH_TIMEOUT(first.frames().size(), 40, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(history().size(), 3, 5000);
 
-    ::kill(pid_t(process.processId()), SIGINT);
+    const QStringList out = stopStation(process);
 
-    QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);
-    const QStringList out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(out.filter(QStringLiteral(": done after ")).size(), 3);
     QCOMPARE(out.filter(QRegularExpression(QStringLiteral("^\\S+ +- +KIT-FW Ver1.00 +done "))).size(), 3);
 }
 
+void CliKitsTest::startStation(QProcess &process, const QStringList &options, const QString &byId)
+{
+    QProcessEnvironment env = environment();
+    if (!byId.isEmpty())
+        env.insert(QStringLiteral("KITUPDATER_SERIAL_BY_ID"), byId);
+    process.setProcessEnvironment(env);
+    const QStringList cmd = command(options + QStringList{"station", m_file});
+    process.start(cmd.first(), cmd.mid(1));
+    QVERIFY(process.waitForStarted());
+}
+
+// Ctrl+C, then stdout line by line.
+QStringList CliKitsTest::stopStation(QProcess &process)
+{
+    ::kill(pid_t(process.processId()), SIGINT);
+    if (!process.waitForFinished(5000))
+        return {QStringLiteral("the station did not end")};
+    return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// One device seen twice (two links to it, or its link gone and back while it
+// is being updated) gets one run: no second run that finds the port held and
+// fails a kit written correctly.
+void CliKitsTest::stationUpdatesADeviceOnce_data()
+{
+    QTest::addColumn<bool>("flicker"); // false: a second link to the device
+    QTest::newRow("two links to one device") << false;
+    QTest::newRow("its link goes and comes back during the update") << true;
+}
+void CliKitsTest::stationUpdatesADeviceOnce()
+{
+    QFETCH(bool, flicker);
+    KitSimConfig slow;
+    slow.frameDelayUs = 50000; // the update lasts a second: the link comes back well before its end
+    KitSimulator &kit = addKit(slow);
+    const QString name = QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00-port0");
+    plugIn(name, kit);
+    QProcess process;
+    startStation(process);
+    QTRY_VERIFY_WITH_TIMEOUT(kit.frames().size() >= 3, 10000);
+
+    if (flicker) {
+        QVERIFY(QFile::remove(m_byId->filePath(name)));
+        QTest::qWait(200);
+        plugIn(name, kit);
+    } else {
+        plugIn(QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00-port1"), kit);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(history().size(), 1, 10000);
+    QTest::qWait(300);
+    const QStringList out = stopStation(process);
+
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(framesOf(kit), firstWords(20));
+    QCOMPARE(kit.commandBytes(), QByteArray("\x46\x3F"));
+    QCOMPARE(history().size(), 1);
+    QCOMPARE(out.filter(QStringLiteral(": done after ")).size(), 1);
+    QVERIFY2(out.filter(QStringLiteral("failed")).isEmpty(), qPrintable(out.join('\n')));
+}
+
+// udev may put a new by-id folder in place of the old one; the station
+// watches the path, not the folder it first found there.
+void CliKitsTest::stationFolderReplacedByARename()
+{
+    const QString byId = m_byId->filePath(QStringLiteral("by-id"));
+    const QString next = m_byId->filePath(QStringLiteral("by-id.new"));
+    QVERIFY(QDir().mkpath(byId));
+    QVERIFY(QDir().mkpath(next));
+    KitSimulator &first = addKit();
+    KitSimulator &second = addKit();
+    QProcess process;
+    startStation(process, {}, byId);
+    QByteArray out; // read as it comes: QTRY_VERIFY looks at its condition once more at the end
+    QTRY_VERIFY((out += process.readAllStandardOutput()).contains("Waiting for kits"));
+
+    QVERIFY(QFile::link(first.slavePath(), next + QStringLiteral("/usb-Kit_Maker_Kit_One_SN0001-if00-port0")));
+    QVERIFY(QDir().rename(byId, m_byId->filePath(QStringLiteral("by-id.old"))));
+    QVERIFY(QDir().rename(next, byId));
+    QTRY_COMPARE_WITH_TIMEOUT(first.frames().size(), 20, 10000);
+    // And the folder now there is watched too.
+    QVERIFY(QFile::link(second.slavePath(), byId + QStringLiteral("/usb-Kit_Maker_Kit_One_SN0002-if00-port0")));
+    QTRY_COMPARE_WITH_TIMEOUT(second.frames().size(), 20, 10000);
+    stopStation(process);
+    QCOMPARE(process.exitCode(), 0);
+}
+
+// What the station ends with: the table, a line saying no kit was updated, or
+// (--json) a result object like update's.
+void CliKitsTest::stationEnds_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("aKit");
+    QTest::addColumn<QString>("last"); // the last line of stdout
+    QTest::newRow("Ctrl+C before any kit") << QStringList{} << false << "no kit was updated";
+    QTest::newRow("Ctrl+C before any kit, --json") << QStringList{"--json"} << false
+                                                   << R"({"event":"result","exit_status":0,"kits":[]})";
+    QTest::newRow("one kit, --json") << QStringList{"--json"} << true << "result 1 kit done";
+}
+void CliKitsTest::stationEnds()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, aKit);
+    QFETCH(QString, last);
+    QProcess process;
+    if (aKit)
+        plugIn(QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00-port0"), addKit());
+    startStation(process, options);
+    if (aKit)
+        QTRY_COMPARE_WITH_TIMEOUT(history().size(), 1, 10000);
+    else
+        QTest::qWait(300);
+
+    const QStringList out = stopStation(process);
+
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(!out.isEmpty());
+    if (last != QLatin1String("result 1 kit done")) {
+        QCOMPARE(out.last(), last);
+        return;
+    }
+    const QJsonObject result = QJsonDocument::fromJson(out.last().toUtf8()).object();
+    QCOMPARE(result.value("event").toString(), QStringLiteral("result"));
+    QCOMPARE(result.value("exit_status").toInt(-1), 0);
+    QCOMPARE(result.value("kits").toArray().size(), 1);
+    QCOMPARE(result.value("kits").toArray().at(0).toObject().value("ending").toString(), QStringLiteral("done"));
+}
+
+// Each adapter is one of: "kit" (answers 0x3F with its 16 bytes, then quiet),
+// "mute" (answers nothing), "streams" (sends all the time, as a GPS does),
+// "more at once" (16 bytes and more in one go), "more later" (16 bytes, then
+// more 50 ms later), "held" (a kit another program holds with a lock),
+// "nobody's" (a kit, searched for by a user who may not open it).
 void CliKitsTest::findTheKit_data()
 {
-    QTest::addColumn<int>("adapters");
-    QTest::addColumn<int>("answering");
+    QTest::addColumn<QStringList>("adapters");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("no adapter") << 0 << 0 << 1;
-    QTest::newRow("one kit among two adapters") << 2 << 1 << 0;
-    QTest::newRow("no kit answers") << 1 << 0 << 1;
-    QTest::newRow("two kits answer") << 2 << 2 << 2;
+    QTest::addColumn<QString>("errHas");
+    QTest::newRow("no adapter") << QStringList{} << 1 << "no USB serial adapter is plugged in";
+    QTest::newRow("one kit among two adapters") << QStringList{"kit", "mute"} << 0 << "";
+    QTest::newRow("no kit answers") << QStringList{"mute"} << 1 << "no kit answered on";
+    QTest::newRow("two kits answer") << QStringList{"kit", "kit"} << 2 << "say which with --port";
+    QTest::newRow("a streaming device beside the kit")
+        << QStringList{"streams", "kit"} << 0 << "(adapter 0) left out: it sends without being asked";
+    QTest::newRow("a streaming device alone") << QStringList{"streams"} << 1 << "it sends without being asked";
+    QTest::newRow("more than 16 bytes at once, beside the kit")
+        << QStringList{"more at once", "kit"} << 0 << "(adapter 0) left out: it ";
+    QTest::newRow("more bytes after its 16, beside the kit")
+        << QStringList{"kit", "more later"} << 0 << "(adapter 1) left out: it goes on sending after its 16-byte answer";
+    QTest::newRow("a kit held by another program, beside the kit")
+        << QStringList{"held", "kit"} << 0 << "(adapter 0) left out: {adapter 0}: another program holds the port (locked)";
+    QTest::newRow("a kit this user may not open")
+        << QStringList{"nobody's"} << 1 << "(adapter 0) left out: {adapter 0}: Permission denied\n"
+                                           "kitupdater-cli: you may not open {adapter 0}";
 }
 void CliKitsTest::findTheKit()
 {
-    QFETCH(int, adapters);
-    QFETCH(int, answering);
+    QFETCH(QStringList, adapters);
     QFETCH(int, exitCode);
-    KitSimConfig mute;
-    mute.versionAnswer.clear();
-    for (int i = 0; i < adapters; ++i)
-        plugIn(QStringLiteral("usb-Maker_Adapter_SN%1-if00-port0").arg(i), addKit(i < answering ? KitSimConfig{} : mute));
+    QFETCH(QString, errHas);
+    std::atomic<bool> streaming{true};
+    std::vector<std::thread> streams;
+    QFile holder;
+    for (int i = 0; i < adapters.size(); ++i) {
+        KitSimConfig config;
+        if (adapters[i] == QLatin1String("mute"))
+            config.versionAnswer.clear();
+        if (adapters[i] == QLatin1String("more at once"))
+            config.versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  \r\nready\r\n");
+        if (adapters[i] == QLatin1String("more later")) {
+            config.versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  \r\nready\r\n");
+            config.versionPieceBytes = 16;
+            config.versionPieceGapUs = 50000;
+        }
+        KitSimulator &kit = addKit(config);
+        const QString link = QStringLiteral("usb-Maker_Adapter_SN%1-if00-port0").arg(i);
+        plugIn(link, kit);
+        errHas.replace(QStringLiteral("(adapter %1)").arg(i), QStringLiteral("(%1)").arg(m_byId->filePath(link)));
+        errHas.replace(QStringLiteral("{adapter %1}").arg(i), m_byId->filePath(link));
+        if (adapters[i] == QLatin1String("streams"))
+            streams.emplace_back([&kit, &streaming] {
+                while (streaming) {
+                    kit.sendUnasked("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n");
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+            });
+        if (adapters[i] == QLatin1String("held")) {
+            holder.setFileName(kit.slavePath());
+            QVERIFY(holder.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+            QCOMPARE(::flock(holder.handle(), LOCK_EX | LOCK_NB), 0);
+        }
+    }
 
-    const CliRun result = run({"--port", "auto", "-q", "version"});
+    QStringList cmd = command({"--port", "auto", "-q", "version"});
+    if (adapters.contains(QStringLiteral("nobody's"))) {
+        QVERIFY(QFile::setPermissions(m_byId->path(), QFile::permissions(m_byId->path()) | QFile::ReadOther
+                                                          | QFile::ExeOther));
+        cmd = QStringList{"runuser", "-u", "nobody", "--"} + cmd;
+    }
 
-    QCOMPARE(result.exitCode, exitCode);
+    const CliRun result = runCli(cmd, environment());
+    streaming = false;
+    for (std::thread &stream : streams)
+        stream.join();
+
+    QVERIFY2(result.exitCode == exitCode, qPrintable(result.err));
     QCOMPARE(result.out, exitCode == 0 ? QStringList{"KIT-FW Ver1.00  "} : QStringList());
-    for (const auto &kit : m_kits)
+    QVERIFY2(result.err.contains(errHas), qPrintable(result.err));
+    for (const auto &kit : m_kits) {
         QVERIFY(kit->frames().isEmpty()); // the search writes nothing into a kit
+        // The probe's query, and the version query itself on the kit found.
+        QVERIFY2(QByteArray(kit->commandBytes()).replace("\x46\x3F", "").isEmpty(),
+                 kit->commandBytes().toHex().constData());
+    }
 }
 
 void CliKitsTest::machineReadable_data()

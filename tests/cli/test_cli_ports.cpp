@@ -14,12 +14,13 @@
 #include <QtTest>
 #include <memory>
 #include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
 const QString KitAdapter = QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00");
 
-enum class Holder { None, QtProgram, Flock };
+enum class Holder { None, QtProgram, Flock, SharedFlock };
 
 } // namespace
 
@@ -34,6 +35,8 @@ private slots:
     void portsAsJson();
     void mapAndUnmap_data();
     void mapAndUnmap();
+    void namesThatAreNotUtf8_data();
+    void namesThatAreNotUtf8();
 
 private:
     CliRun run(const QStringList &arguments, bool asNobody = false);
@@ -124,6 +127,8 @@ void CliPortsTest::ports_data()
         << "" << true << Holder::QtProgram << false << "10\t" + KitAdapter + "\t{slave}\t-\t-\t-\tbusy" << true;
     QTest::newRow("held by the window (its flock)")
         << "" << true << Holder::Flock << false << "10\t" + KitAdapter + "\t{slave}\t-\t-\t-\tbusy" << true;
+    QTest::newRow("held with a shared lock (flock LOCK_SH)")
+        << "" << true << Holder::SharedFlock << false << "10\t" + KitAdapter + "\t{slave}\t-\t-\t-\tbusy" << true;
     QTest::newRow("unplugged, numbered before")
         << "10={link}\n" << false << Holder::None << false
         << "10\t" + KitAdapter + "\tnot connected\t-\t-\t-\tmissing" << true;
@@ -149,9 +154,9 @@ void CliPortsTest::ports()
     if (holder == Holder::QtProgram)
         QVERIFY(qtProgram.open(QIODevice::ReadWrite));
     QFile window(m_kit->slavePath());
-    if (holder == Holder::Flock) {
+    if (holder == Holder::Flock || holder == Holder::SharedFlock) {
         QVERIFY(window.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
-        QCOMPARE(::flock(window.handle(), LOCK_EX | LOCK_NB), 0);
+        QCOMPARE(::flock(window.handle(), (holder == Holder::Flock ? LOCK_EX : LOCK_SH) | LOCK_NB), 0);
     }
 
     const CliRun result = run({QStringLiteral("ports")}, asNobody);
@@ -249,6 +254,54 @@ void CliPortsTest::mapAndUnmap()
     const QString ports = ini.section(QLatin1String("[Ports]\n"), 1).section(QLatin1String("\n["), 0, 0);
     QCOMPARE(ports.trimmed(), withPaths(portsAfter).trimmed());
     QVERIFY(ini.contains(QLatin1String("[Settings]\nCom=3\n"))); // the rest of the file stays
+}
+
+// A name with the byte 0xFF, which no UTF-8 text holds: {raw} in the
+// arguments stands for it, passed by a shell since a QString cannot carry it.
+void CliPortsTest::namesThatAreNotUtf8_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("errHas");
+
+    QTest::newRow("map 6 to it") << QStringList{"map", "6", "{raw}"} << 2 << "DEVICE \"{config}/kit\uFFFD\" is not valid UTF-8";
+    QTest::newRow("--port it") << QStringList{"--port", "{raw}", "version"} << 2
+                               << "--port \"{config}/kit\uFFFD\" is not valid UTF-8";
+    QTest::newRow("a by-id link named so") << QStringList{"ports"} << 0
+                                           << "usb-Kit\uFFFD: the name is not valid UTF-8, so the adapter cannot be opened by it";
+}
+void CliPortsTest::namesThatAreNotUtf8()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, errHas);
+    writeIni(QStringLiteral("[Ports]\n3=/dev/ttyUSB3\n"));
+    const QByteArray iniBefore = readIni();
+    const QByteArray rawName = QFile::encodeName(m_config->path()) + "/kit\xff";
+    QCOMPARE(::symlink(QFile::encodeName(m_kit->slavePath()).constData(), rawName.constData()), 0);
+    const QByteArray rawLink = QFile::encodeName(m_byId->path()) + "/usb-Kit\xff";
+    QCOMPARE(::symlink(QFile::encodeName(m_kit->slavePath()).constData(), rawLink.constData()), 0);
+    QString script = QStringLiteral("exec \"$0\"");
+    for (int i = 0; i < arguments.size(); ++i)
+        script += arguments.at(i) == QLatin1String("{raw}") ? QStringLiteral(" \"$(printf '%s/kit\\377' \"$CONFIG\")\"")
+                                                             : QStringLiteral(" \"$%1\"").arg(i + 1);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config->path());
+    env.insert(QStringLiteral("KITUPDATER_SERIAL_BY_ID"), m_byId->path());
+    env.insert(QStringLiteral("CONFIG"), m_config->path());
+
+    const CliRun result = runCli(QStringList{QStringLiteral("sh"), QStringLiteral("-c"), script,
+                                             QStringLiteral(KITUPDATER_CLI_PATH)} + arguments, env);
+
+    ::unlink(rawName.constData()); // QTemporaryDir cannot remove them by their decoded names
+    ::unlink(rawLink.constData());
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.contains(withPaths(errHas)), qPrintable(result.err));
+    if (exitCode != 0)
+        QCOMPARE(readIni(), iniBefore);
+    else
+        QVERIFY2(!result.out.join('\n').contains(QStringLiteral("usb-Kit")), qPrintable(result.out.join('\n')));
+    QVERIFY(m_kit->commandBytes().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(CliPortsTest)

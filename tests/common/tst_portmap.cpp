@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -213,6 +214,29 @@ private slots:
         QTRY_VERIFY(portsOnDisk(ini).contains("11=" + byId + QLatin1Char('/') + OtherAdapter));
         QCOMPARE(numbering.describe(11), "Kit Maker Kit Two SN0002: " + firstSocket);
         QCOMPARE(portsOnDisk(ini).filter(QLatin1Char('=') + link), QStringList{"10=" + link});
+    }
+
+    // Another program maps a number after this one read the file: the number
+    // picked next is another one, and the other program's key stays.
+    void numberPickedFromTheFileAsItIsNow()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("ports.ini"));
+        writeFile(ini, "[Ports]\n" + takenPorts(1, 9));
+        SettingsStore settings(ini);
+        QCOMPARE(settings.mappedPortNumbers().size(), 9);
+        QSaveFile other(ini); // as QSettings in another program writes it
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("[Ports]\n" + takenPorts(1, 9) + "10=/dev/ttyUSB10\n");
+        QVERIFY(other.commit());
+
+        const SettingsStore::PortPick pick = settings.mapToFreePort(QStringLiteral("/dev/ttyACM0"), 1, 20, {});
+
+        QCOMPARE(pick.number, std::optional<int>(11));
+        QVERIFY(pick.written);
+        const QStringList onDisk = portsOnDisk(ini);
+        QVERIFY2(onDisk.contains(QStringLiteral("10=/dev/ttyUSB10")) && onDisk.contains(QStringLiteral("11=/dev/ttyACM0")),
+                 qPrintable(onDisk.join(' ')));
     }
 
     // Settings that cannot be written (their folder would have to be made

@@ -7,6 +7,7 @@
 #include "QtSerialLine.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -55,6 +56,14 @@ private:
     int m_fd;
 };
 
+QStringList readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 class TestSerialLine : public QObject {
@@ -90,6 +99,48 @@ private slots:
         QCOMPARE(t.c_oflag & OPOST, tcflag_t(0));
     }
 
+    // The pause after 0x46 lasts 100 ms and ends with the buffer emptied: an
+    // answer to 0x46 within it is thrown away, a later one is taken as the
+    // start of the version. A kit answering at once ends the query at its
+    // 16th byte, not at the one-second limit.
+    void pauseAfterPrepare_data()
+    {
+        QTest::addColumn<int>("answerToFAfterMs"); // -1: no answer to 0x46
+        QTest::addColumn<QString>("version");
+        QTest::newRow("no answer to 0x46, version at once") << -1 << "KIT-FW Ver1.00  ";
+        QTest::newRow("0x46 answered after 60 ms: thrown away") << 60 << "KIT-FW Ver1.00  ";
+        QTest::newRow("0x46 answered after 150 ms: taken as the version") << 150 << "ANSWER-TO-F-150 ";
+    }
+    void pauseAfterPrepare()
+    {
+        QFETCH(int, answerToFAfterMs);
+        QFETCH(QString, version);
+        KitSimConfig config;
+        if (answerToFAfterMs >= 0) {
+            config.answerToF = QByteArrayLiteral("ANSWER-TO-F-150 ");
+            config.answerToFDelayUs = answerToFAfterMs * 1000;
+        }
+        TerminalKit kit(config);
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("kit.log"));
+        kit.kit.setLogFile(log);
+
+        kit.version();
+
+        QCOMPARE(kit.reports.result.ending, LinkResult::Ending::Done);
+        QCOMPARE(kit.reports.versions, QStringList{version});
+        QVERIFY2(kit.reports.result.seconds < 0.5, qPrintable(QString::number(kit.reports.result.seconds)));
+        // The kit reads nothing while it waits to answer 0x46, so it notes 0x3F late then.
+        if (answerToFAfterMs < 100) {
+            const QStringList lines = readLines(log);
+            QCOMPARE(lines.size(), 2);
+            const double pauseMs = (lines.at(1).section(' ', 0, 0).toLongLong()
+                                    - lines.at(0).section(' ', 0, 0).toLongLong()) / 1000.0;
+            QVERIFY2(lines.at(0).endsWith(" F") && lines.at(1).endsWith(" ?"), qPrintable(lines.join('|')));
+            QVERIFY2(pauseMs >= 80 && pauseMs <= 120, qPrintable(QString::number(pauseMs)));
+        }
+    }
+
     // A port another program holds for itself is refused, for root too, and the
     // holder keeps it as it was.
     void heldByAnotherProgram_data()
@@ -97,6 +148,7 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::newRow("exclusive use (TIOCEXCL)") << "exclusive";
         QTest::newRow("a lock (flock)") << "flock";
+        QTest::newRow("a shared lock (flock LOCK_SH)") << "shared flock";
     }
     void heldByAnotherProgram()
     {
@@ -106,7 +158,7 @@ private slots:
         if (how == QLatin1String("exclusive"))
             QCOMPARE(::ioctl(holder.fd(), TIOCEXCL), 0);
         else
-            QCOMPARE(::flock(holder.fd(), LOCK_EX | LOCK_NB), 0);
+            QCOMPARE(::flock(holder.fd(), (how == QLatin1String("flock") ? LOCK_EX : LOCK_SH) | LOCK_NB), 0);
 
         kit.version();
 

@@ -11,9 +11,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -51,6 +53,7 @@ class WindowAdaptersTest : public QObject {
     Q_OBJECT
 private slots:
     void adapterPluggedInWhileOpen();
+    void mappingMadeElsewhereShows();
 };
 
 void WindowAdaptersTest::adapterPluggedInWhileOpen()
@@ -95,6 +98,42 @@ void WindowAdaptersTest::adapterPluggedInWhileOpen()
                  QString::fromLatin1(BoundaryKitVersion));
     QCOMPARE(kit.commandBytes(), QByteArray("\x46\x3F"));
     QVERIFY(dialogs.messages.isEmpty());
+    window.close();
+}
+
+// `kitupdater-cli map 5 ...` while the window is open: the file is replaced
+// by another program, and the window shows and uses the new mapping.
+void WindowAdaptersTest::mappingMadeElsewhereShows()
+{
+    QTemporaryDir config;
+    QTemporaryDir devices;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    const QString ini = config.filePath(QStringLiteral("KitUpdater/KitUpdater.ini"));
+    qputenv("KITUPDATER_SERIAL_BY_ID", devices.filePath(QStringLiteral("by-id")).toUtf8());
+    QVERIFY(QDir().mkpath(QFileInfo(ini).absolutePath()));
+    QSaveFile before(ini);
+    QVERIFY(before.open(QIODevice::WriteOnly));
+    before.write("[Settings]\nCom=5\n");
+    QVERIFY(before.commit());
+    SettingsStore settings;
+    FakeDialogs dialogs;
+    UpdaterWindow window(devices.path() + QLatin1Char('/'), settings, dialogs);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *portBox = window.findChild<QComboBox *>(QStringLiteral("Combo_ComPort"));
+    QCOMPARE(portBox->itemData(4, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyS4"));
+    KitSimulator kit;
+    kit.start();
+
+    QSaveFile mapped(ini);
+    QVERIFY(mapped.open(QIODevice::WriteOnly));
+    mapped.write("[Settings]\nCom=5\n\n[Ports]\n5=" + kit.slavePath().toUtf8() + "\n");
+    QVERIFY(mapped.commit());
+
+    QTRY_COMPARE(portBox->itemData(4, Qt::ToolTipRole).toString(), kit.slavePath());
+    QCOMPARE(portBox->toolTip(), kit.slavePath());
+    window.findChild<QToolButton *>(QStringLiteral("CmdVersion"))->click();
+    QTRY_COMPARE(kit.commandBytes(), QByteArray("\x46\x3F"));
     window.close();
 }
 
