@@ -1,5 +1,6 @@
 #include "KitCommands.h"
 
+#include "AdapterPlatform.h"
 #include "CliPlatform.h"
 #include "Console.h"
 #include "HexImage.h"
@@ -84,7 +85,7 @@ std::optional<ResolvedPort> resolvePort(const QString &text, const PortRequest &
 // A path that leads nowhere (an unplugged adapter) stands for itself.
 QString realDevice(const QString &path)
 {
-    const QString real = QFileInfo(path).canonicalFilePath();
+    const QString real = AdapterPlatform::deviceBehind(path);
     return real.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : real;
 }
 
@@ -276,8 +277,9 @@ void printSummary(const std::vector<std::unique_ptr<KitRun>> &runs, Console &con
 QList<SerialPortEntry> pluggedAdapters(const PortNumbering &ports)
 {
     QList<SerialPortEntry> adapters;
+    const QStringList plugged = ports.links();
     for (const SerialPortEntry &entry : ports.entries()) {
-        if (!entry.byIdName.isEmpty() && !entry.device.isEmpty())
+        if (plugged.contains(entry.path) && !entry.device.isEmpty())
             adapters.append(entry);
     }
     return adapters;
@@ -331,7 +333,8 @@ std::optional<ResolvedPort> findTheKit(const KitCommandContext &context, const P
     status = DeviceFailure;
     if (candidates.empty()) {
         context.console.error(
-            QStringLiteral("kitupdater-cli: no USB serial adapter is plugged in (%1 is empty)").arg(context.ports.folder()));
+            QStringLiteral("kitupdater-cli: no USB serial adapter is plugged in (none in %1)")
+                .arg(AdapterPlatform::adapterPlace(context.ports.folder())));
         return std::nullopt;
     }
     runProbes(probes, context.stopSignals);
@@ -392,7 +395,7 @@ public:
     int run()
     {
         m_context.console.status(QStringLiteral("Waiting for kits in %1; Ctrl+C ends the station.")
-                                     .arg(m_context.ports.folder()));
+                                     .arg(AdapterPlatform::adapterPlace(m_context.ports.folder())));
         m_context.ports.refresh(); // adapters plugged in before the station started
         m_loop.exec();
         const int status = worstExitStatus(m_finished, m_context.stopSignals.received());

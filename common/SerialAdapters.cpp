@@ -1,5 +1,6 @@
 #include "SerialAdapters.h"
 
+#include "AdapterPlatform.h"
 #include "FolderNames.h"
 #include "PortMap.h"
 #include "SettingsStore.h"
@@ -13,18 +14,6 @@
 namespace {
 
 const QString DefaultByIdFolder = QStringLiteral("/dev/serial/by-id");
-
-QStringList linksIn(const QString &folder)
-{
-    const QDir dir(folder);
-    QStringList links;
-    for (const QFileInfo &info :
-         dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (info.isSymLink())
-            links.append(dir.filePath(info.fileName()));
-    }
-    return links;
-}
 
 // udev builds the name from the bus, maker, model and serial number, with
 // blanks as '_' and the interface at the end:
@@ -61,6 +50,13 @@ PortNumbering::PortNumbering(SettingsStore &settings, PortRange range, const QSt
     : QObject(parent), m_settings(settings), m_range(range), m_folder(QDir::cleanPath(QFileInfo(byIdFolder).absoluteFilePath()))
 {
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &PortNumbering::onFolderChanged);
+    if (AdapterPlatform::adaptersArePolled()) {
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            if (AdapterPlatform::adaptersIn(m_folder) != m_links)
+                refresh();
+        });
+        m_poll.start(AdapterPlatform::PollIntervalMs);
+    }
     watchFolders();
     refresh();
 }
@@ -71,7 +67,7 @@ PortNumbering::PortNumbering(SettingsStore &settings, PortRange range, const QSt
 void PortNumbering::onFolderChanged(const QString &folder)
 {
     watchFolders();
-    if (folder == m_folder || linksIn(m_folder) != m_links || settingsStamp() != m_settingsSeen)
+    if (folder == m_folder || AdapterPlatform::adaptersIn(m_folder) != m_links || settingsStamp() != m_settingsSeen)
         refresh();
 }
 
@@ -81,9 +77,11 @@ void PortNumbering::onFolderChanged(const QString &folder)
 // was set on, and a folder put in its place by a rename must be watched anew.
 void PortNumbering::watchFolders()
 {
+    QStringList folders{QFileInfo(m_settings.fileName()).absolutePath()};
+    if (!AdapterPlatform::adaptersArePolled())
+        folders << m_folder << QFileInfo(m_folder).absolutePath();
     QStringList wanted;
-    const QString settingsFolder = QFileInfo(m_settings.fileName()).absolutePath();
-    for (const QString &folder : {m_folder, QFileInfo(m_folder).absolutePath(), settingsFolder}) {
+    for (const QString &folder : std::as_const(folders)) {
         const QString nearest = nearestExistingFolder(folder);
         if (!wanted.contains(nearest))
             wanted.append(nearest);
@@ -104,7 +102,7 @@ void PortNumbering::refresh()
 {
     m_listed.reset();
     m_settings.reload(); // another program may have mapped a number meanwhile
-    m_links = linksIn(m_folder);
+    m_links = AdapterPlatform::adaptersIn(m_folder);
     // Qt leaves these out of the listing and could not open them by name.
     const QStringList unusable = undecodableNames(m_folder);
     for (const QString &link : unusable) {
@@ -112,8 +110,9 @@ void PortNumbering::refresh()
             qWarning("%s", qPrintable(Texts::linkNameNotUtf8(link)));
     }
     m_namedUnusable = unusable;
+    // A COM port (Windows) is numbered already: COM5 is port 5.
     for (const QString &link : std::as_const(m_links)) {
-        if (!numberMappedTo(link))
+        if (!numberMappedTo(link) && !unmappedPortNumberOf(link))
             giveNumber(link);
     }
     m_settingsSeen = settingsStamp();
@@ -145,7 +144,7 @@ QList<int> PortNumbering::listedUnmappedNumbers() const
 {
     QList<int> numbers;
     for (const QSerialPortInfo &info : listedPorts()) {
-        if (const std::optional<int> number = unmappedPortNumberOf(info.systemLocation()))
+        if (const std::optional<int> number = unmappedPortNumberOf(AdapterPlatform::listedDevice(info)))
             numbers.append(*number);
     }
     return numbers;
@@ -169,8 +168,7 @@ SerialPortEntry PortNumbering::linkOf(const QString &path) const
     const QFileInfo file(path);
     if (file.absolutePath() == m_folder)
         entry.byIdName = file.fileName();
-    if (file.exists())
-        entry.device = file.canonicalFilePath();
+    entry.device = AdapterPlatform::deviceBehind(path);
     return entry;
 }
 
@@ -181,7 +179,7 @@ SerialPortEntry PortNumbering::entryOf(const QString &path) const
         return entry;
     const QList<QSerialPortInfo> &ports = listedPorts();
     const auto listed = std::find_if(ports.cbegin(), ports.cend(),
-                                     [&](const QSerialPortInfo &info) { return info.systemLocation() == entry.device; });
+                                     [&](const QSerialPortInfo &info) { return AdapterPlatform::listedDevice(info) == entry.device; });
     if (listed == ports.cend())
         return entry;
     if (listed->hasVendorIdentifier())

@@ -12,6 +12,7 @@
 #include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <optional>
 
 class SettingsStore;
@@ -88,6 +89,7 @@ private:
     PortRange m_range;
     QString m_folder;
     QFileSystemWatcher m_watcher;
+    QTimer m_poll;                      // where adapters are polled for (Windows)
     QStringList m_links;                // the folder's links at the last scan
     QStringList m_namedUnusable;        // links whose names cannot be opened, named once
     QDateTime m_settingsSeen;           // the settings file's time at the last scan

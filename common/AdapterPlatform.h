@@ -1,0 +1,32 @@
+// Where USB serial adapters show up, one implementation per platform family:
+// on Linux as links in udev's by-id folder, named after the adapter's maker,
+// model and serial number; on Windows as the COM ports that have USB ids,
+// numbered by Windows itself.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QSerialPortInfo;
+
+namespace AdapterPlatform {
+
+// The adapters plugged in now, by the path the tool keeps them under: links
+// in the by-id folder (POSIX), COM port names such as "COM5" (Windows).
+QStringList adaptersIn(const QString &byIdFolder);
+
+// The device a port path leads to now; empty when nothing is behind it.
+QString deviceBehind(const QString &path);
+
+// A listed port's device, in the form deviceBehind gives.
+QString listedDevice(const QSerialPortInfo &info);
+
+// True where adapters are found by looking at the serial layer's list again
+// (Windows, every PollIntervalMs); else by watching the by-id folder.
+bool adaptersArePolled();
+constexpr int PollIntervalMs = 1000;
+
+// Where adapters are looked for, for messages: the folder, or the COM ports.
+QString adapterPlace(const QString &byIdFolder);
+
+} // namespace AdapterPlatform
