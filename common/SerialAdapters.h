@@ -76,6 +76,7 @@ private:
     void watchNearestFolder();
     void giveNumber(const QString &link);
     std::optional<int> numberMappedTo(const QString &path) const;
+    static void fillInFromSystem(SerialPortEntry &entry);
     QList<int> listedUnmappedNumbers() const;
 
     SettingsStore &m_settings;

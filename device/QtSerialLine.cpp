@@ -80,7 +80,7 @@ void QtSerialLine::open(const QString &devicePath, const LineSettings &settings)
         m_serial.close();
         throw;
     }
-    LinePlatform::askForLowLatency(m_serial.handle());
+    m_lowLatencyAsked = LinePlatform::askForLowLatency(m_serial.handle());
 }
 
 void QtSerialLine::openSerial(const QString &devicePath, const LineSettings &settings)
@@ -102,7 +102,15 @@ void QtSerialLine::openSerial(const QString &devicePath, const LineSettings &set
 void QtSerialLine::close()
 {
     if (m_serial.isOpen())
-        m_serial.close();
+        closeSerial();
+}
+
+void QtSerialLine::closeSerial()
+{
+    if (m_lowLatencyAsked)
+        LinePlatform::dropLowLatency(m_serial.handle());
+    m_lowLatencyAsked = false;
+    m_serial.close();
 }
 
 bool QtSerialLine::apply(const LineSettings &settings)
@@ -174,7 +182,7 @@ void QtSerialLine::onError(QSerialPort::SerialPortError error)
     QTimer::singleShot(0, this, [this, reason] {
         if (!m_serial.isOpen())
             return;
-        m_serial.close();
+        closeSerial();
         emit failed(reason);
     });
 }
