@@ -87,7 +87,7 @@ bool KitProcess::waitForFrames(qint64 logOffset, int count, int timeoutMs) const
     return waitUntil([&] { return framesSince(logOffset).size() >= count; }, timeoutMs);
 }
 
-QString GuestMachine::boot(const QString &kitPty)
+QString GuestMachine::boot(const QString &kitPty, int processors)
 {
     const QString vmFiles = readText(QStringLiteral(USB_DRIVER_VM_FILES)).trimmed();
     if (vmFiles.isEmpty() || !QFileInfo::exists(vmFiles + QStringLiteral("/ready")))
@@ -101,7 +101,7 @@ QString GuestMachine::boot(const QString &kitPty)
     m_share = QDir(m_dir.filePath(QStringLiteral("share")));
     m_share.mkpath(QStringLiteral("."));
     QStringList arguments{
-        QStringLiteral("-m"), QStringLiteral("512"), QStringLiteral("-smp"), QStringLiteral("1"),
+        QStringLiteral("-m"), QStringLiteral("512"), QStringLiteral("-smp"), QString::number(processors),
         QStringLiteral("-nodefaults"), QStringLiteral("-display"), QStringLiteral("none"), QStringLiteral("-no-reboot"),
         QStringLiteral("-kernel"), vmFiles + QStringLiteral("/vmlinuz"),
         QStringLiteral("-initrd"), vmFiles + QStringLiteral("/initrd.img"),

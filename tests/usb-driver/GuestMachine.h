@@ -50,7 +50,8 @@ class GuestMachine {
 public:
     // Boots with the adapter plugged in, its far end at kitPty, and waits
     // until the guest's udev has settled. Empty on success, else why not.
-    QString boot(const QString &kitPty);
+    // Two processors let udev and the tool run at the same moment, as on a desktop.
+    QString boot(const QString &kitPty, int processors = 1);
     ~GuestMachine();
 
     // Runs a bash script in the guest (as root, in /tmp, with private XDG folders).
