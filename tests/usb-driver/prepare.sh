@@ -27,9 +27,11 @@ as_root() {
 }
 
 install_missing_packages() {
-  local missing=()
+  local installed missing=()
+  # One query for all: dpkg-query takes a good part of a second each time.
+  installed=$(dpkg-query -W -f='${Package} ${Status}\n' "$@" 2>/dev/null | awk '/install ok installed/ { print $1 }')
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    grep -q -x -F "$p" <<<"$installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return
   say "installing ${missing[*]}"
@@ -47,7 +49,6 @@ udev_libraries() {
   done | grep -v -x -e libudev1 -e libsystemd-shared | sort -u
 }
 
-candidate_version() { apt-cache policy "$1" | awk '/Candidate:/ { print $2 }'; }
 
 # The kernel package that linux-image-amd64 stands for, e.g. linux-image-6.1.0-57-amd64.
 kernel_package() {
@@ -97,8 +98,7 @@ module_load_order() {
 # udevd and udevadm run in the guest from here, with the libsystemd-shared
 # of their own version, whatever the host has installed.
 prepare_udev() {
-  local cache=$1 version
-  version=$(candidate_version udev)
+  local cache=$1 version=$2
   say "downloading udev and libsystemd-shared $version"
   download_and_unpack "udev=$version" "$cache/udev"
   download_and_unpack "libsystemd-shared=$version" "$cache/libsystemd-shared"
@@ -126,14 +126,22 @@ prepare_initramfs() {
   ln -sfn "$image" "$cache/initrd.img"
 }
 
+# udevadm runs on this host too: then the guest, running the host's
+# libraries, has all that udev's programs need.
+udev_runs() {
+  LD_LIBRARY_PATH=$1/udev/lib/systemd-shared "$1/udev/bin/udevadm" --version >/dev/null 2>&1
+}
+
 main() {
   install_missing_packages "${PACKAGES[@]}"
-  # shellcheck disable=SC2046 # one package name a line
-  install_missing_packages $(udev_libraries "$(candidate_version udev)")
-  local package key cache
+  local package key cache kernel_version udev_version
   package=$(kernel_package)
   [ -n "$package" ] || { say "apt-cache knows no linux-image-amd64 (run apt-get update)"; exit 1; }
-  key="$package-$(candidate_version "$package")-udev-$(candidate_version udev)"
+  # One apt-cache call for both versions: each takes a second or so.
+  read -r kernel_version udev_version < <(apt-cache policy "$package" udev |
+    awk '/^[^ ]/ { name = $1 } /Candidate:/ { version[name] = $2 }
+         END { print version["'"$package"':"], version["udev:"] }')
+  key="$package-$kernel_version-udev-$udev_version"
   # Raise the layout's number when this script changes what it keeps here.
   key="$key-layout1"
   key=${key//[:~+]/_}
@@ -142,14 +150,17 @@ main() {
     local started=$SECONDS
     rm -rf "$cache" && mkdir -p "$cache"
     prepare_kernel "$cache" "$package"
-    prepare_udev "$cache"
+    prepare_udev "$cache" "$udev_version"
     touch "$cache/ready"
-    # Earlier kernels, udev versions or scripts: not needed any more.
+    # Earlier kernels, udev versions or layouts: not needed any more.
     find "$(dirname "$cache")" -mindepth 1 -maxdepth 1 ! -path "$cache" -exec rm -rf {} +
     say "prepared $cache in $((SECONDS - started)) s"
   fi
+  # shellcheck disable=SC2046 # one package name a line
+  udev_runs "$cache" || install_missing_packages $(udev_libraries "$udev_version")
+  udev_runs "$cache" || { say "udevadm from $cache/udev does not run here"; exit 1; }
   prepare_initramfs "$cache"
-  if [ ! -r /dev/kvm ] || [ ! -w /dev/kvm ]; then
+  if [ ! -c /dev/kvm ] || [ ! -r /dev/kvm ] || [ ! -w /dev/kvm ]; then
     say "no usable /dev/kvm: the guest runs under TCG (slower, still fine)"
   fi
   [ $# -ge 1 ] && echo "$cache" >"$1"
