@@ -119,9 +119,9 @@ prepare_initramfs() {
     ln -s busybox "$staging/bin/sh"
     cp -r "$cache/modules" "$staging/modules"
     install -m 755 "$HERE/guest-init.sh" "$staging/init"
-    (cd "$staging" && find . | cpio -o -H newc --quiet | gzip -1 >"$cache/$image.part")
+    (cd "$staging" && find . | cpio -o -H newc --quiet | gzip -1 >"$cache/$image.part.$$")
     rm -rf "$staging" "$cache"/initrd-*.img
-    mv "$cache/$image.part" "$cache/$image"
+    mv "$cache/$image.part.$$" "$cache/$image"
   fi
   ln -sfn "$image" "$cache/initrd.img"
 }
