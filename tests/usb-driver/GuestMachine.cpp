@@ -126,6 +126,8 @@ QString GuestMachine::boot(const QString &kitPty, int processors)
     if (kvmUsable())
         arguments += {QStringLiteral("-accel"), QStringLiteral("kvm")};
     arguments += {QStringLiteral("-accel"), QStringLiteral("tcg")};
+    QElapsedTimer booting;
+    booting.start();
     m_qemu.start(qemu, arguments);
     if (!m_qemu.waitForStarted(10000))
         return QStringLiteral("QEMU cannot run here: ") + m_qemu.errorString();
@@ -133,6 +135,8 @@ QString GuestMachine::boot(const QString &kitPty, int processors)
                                  BootLimitMs);
     if (died() || !ready || !m_share.exists(QStringLiteral("ready")))
         return QStringLiteral("the guest did not come up: %1").arg(deathReport());
+    qInfo("the guest was up, udev settled, after %.1f s (%s)", booting.elapsed() / 1000.0,
+          kvmUsable() ? "KVM" : "TCG, without KVM");
     const QString error = qmp("{\"execute\":\"qmp_capabilities\"}");
     return error.isEmpty() ? QString() : QStringLiteral("QMP: ") + error;
 }

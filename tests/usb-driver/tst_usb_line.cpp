@@ -63,8 +63,8 @@ private slots:
     }
 
     // Every byte of the exchange leaves at the chosen speed, 8 data bits, no
-    // parity, 1 stop bit, no flow control, as the driver was asked; the kit
-    // gets the version query and exactly the file's frames.
+    // parity, 1 stop bit, no flow control and a 1 ms latency timer, as the
+    // driver was asked; the kit gets the version query and exactly the file's frames.
     void versionAndUpdate_data()
     {
         QTest::addColumn<QString>("speed");
@@ -93,6 +93,7 @@ private slots:
             QCOMPARE(state.baudDivisor, divisor);
             QCOMPARE(state.dataFormat, QStringLiteral("0008"));       // 8 data bits, no parity, 1 stop bit
             QCOMPARE(state.flowControl, QStringLiteral("0000 0000")); // no flow control
+            QCOMPARE(state.latency, QStringLiteral("0001"));          // answers handed over after 1 ms
         }
     }
 
