@@ -14,10 +14,12 @@ namespace {
 
 const QString Cli = QStringLiteral(KITUPDATER_CLI_PATH);
 const QString History = QStringLiteral("$XDG_STATE_HOME/KitUpdater/history.jsonl");
-// Waits until udev has made the adapter's link again.
-const QString AwaitLink = QStringLiteral("for i in $(seq 200); do [ -e %1 ] && break; sleep 0.05; done; [ -e %1 ]").arg(AdapterLink);
-
-const QString AwaitNoLink = QStringLiteral("for i in $(seq 200); do [ -e %1 ] || break; sleep 0.05; done; [ ! -e %1 ]").arg(AdapterLink);
+// Guest commands that wait up to 10 s until udev has made the adapter's link,
+// or removed it.
+const QString AwaitLink =
+    QStringLiteral("for i in $(seq 200); do [ -e %1 ] && break; sleep 0.05; done; [ -e %1 ]").arg(AdapterLink);
+const QString AwaitNoLink =
+    QStringLiteral("for i in $(seq 200); do [ -e %1 ] || break; sleep 0.05; done; [ ! -e %1 ]").arg(AdapterLink);
 
 // udev then makes the adapter's links but cannot write its database entry.
 const QString HoldUdevDatabase = QStringLiteral(
