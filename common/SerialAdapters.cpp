@@ -5,6 +5,7 @@
 #include "PortMap.h"
 #include "SettingsStore.h"
 #include "Texts.h"
+#include "UsbDetails.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -180,16 +181,39 @@ SerialPortEntry PortNumbering::entryOf(const QString &path) const
     const QList<QSerialPortInfo> &ports = listedPorts();
     const auto listed = std::find_if(ports.cbegin(), ports.cend(),
                                      [&](const QSerialPortInfo &info) { return AdapterPlatform::listedDevice(info) == entry.device; });
-    if (listed == ports.cend())
-        return entry;
-    if (listed->hasVendorIdentifier())
-        entry.vendorId = listed->vendorIdentifier();
-    if (listed->hasProductIdentifier())
-        entry.productId = listed->productIdentifier();
-    entry.serialNumber = listed->serialNumber();
-    entry.manufacturer = listed->manufacturer();
-    entry.product = listed->description();
+    if (listed != ports.cend()) {
+        if (listed->hasVendorIdentifier())
+            entry.vendorId = listed->vendorIdentifier();
+        if (listed->hasProductIdentifier())
+            entry.productId = listed->productIdentifier();
+        entry.serialNumber = listed->serialNumber();
+        entry.manufacturer = listed->manufacturer();
+        entry.product = listed->description();
+    }
+    fillInFromSystem(entry);
     return entry;
+}
+
+// Just after a plug the serial layer may not know the adapter's details yet
+// (it reads udev's database, written after the by-id link appears), while
+// the kernel has had them all along: every plug gets its serial number.
+void PortNumbering::fillInFromSystem(SerialPortEntry &entry)
+{
+    if (entry.vendorId && !entry.serialNumber.isEmpty() && !entry.manufacturer.isEmpty())
+        return;
+    const std::optional<UsbDetails> usb = usbDetailsOf(entry.device);
+    if (!usb)
+        return;
+    if (!entry.vendorId || !entry.productId) {
+        entry.vendorId = usb->vendorId;
+        entry.productId = usb->productId;
+    }
+    if (entry.serialNumber.isEmpty())
+        entry.serialNumber = usb->serialNumber;
+    if (entry.manufacturer.isEmpty())
+        entry.manufacturer = usb->manufacturer;
+    if (entry.product.isEmpty())
+        entry.product = usb->product;
 }
 
 SerialPortEntry PortNumbering::entry(int number) const

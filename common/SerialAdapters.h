@@ -83,6 +83,7 @@ private:
     QDateTime settingsStamp() const;
     void giveNumber(const QString &link);
     std::optional<int> numberMappedTo(const QString &path) const;
+    static void fillInFromSystem(SerialPortEntry &entry);
     QList<int> listedUnmappedNumbers() const;
 
     SettingsStore &m_settings;

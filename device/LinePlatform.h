@@ -28,8 +28,14 @@ private:
 void lockDevice(qintptr handle, const QString &devicePath);
 
 // Asks the driver to hand over each received byte at once (USB adapters
-// otherwise hold bytes for their latency timer). A driver that refuses still works.
-void askForLowLatency(qintptr handle);
+// otherwise hold bytes for their latency timer). A driver that refuses still
+// works. True when the setting was changed, and so must be put back.
+bool askForLowLatency(qintptr handle);
+
+// Puts back the driver's own setting before the device is closed: the flag
+// outlives the opening and would leave the adapter polling every millisecond
+// for whatever program opens it next.
+void dropLowLatency(qintptr handle);
 
 // Writes straight to the driver. Returns how many bytes it took (0: none for
 // now, queue them), or -1 when writing directly is not possible here. Throws

@@ -83,7 +83,7 @@ void QtSerialLine::open(const QString &devicePath, const LineSettings &settings)
         m_serial.close();
         throw;
     }
-    LinePlatform::askForLowLatency(nativeHandle());
+    m_lowLatencyAsked = LinePlatform::askForLowLatency(nativeHandle());
 }
 
 void QtSerialLine::openSerial(const QString &devicePath, const LineSettings &settings)
@@ -105,7 +105,15 @@ void QtSerialLine::openSerial(const QString &devicePath, const LineSettings &set
 void QtSerialLine::close()
 {
     if (m_serial.isOpen())
-        m_serial.close();
+        closeSerial();
+}
+
+void QtSerialLine::closeSerial()
+{
+    if (m_lowLatencyAsked)
+        LinePlatform::dropLowLatency(nativeHandle());
+    m_lowLatencyAsked = false;
+    m_serial.close();
 }
 
 bool QtSerialLine::apply(const LineSettings &settings)
@@ -177,7 +185,7 @@ void QtSerialLine::onError(QSerialPort::SerialPortError error)
     QTimer::singleShot(0, this, [this, reason] {
         if (!m_serial.isOpen())
             return;
-        m_serial.close();
+        closeSerial();
         emit failed(reason);
     });
 }

@@ -33,6 +33,9 @@ private:
     [[noreturn]] void fail(const QString &reason);
     QString reasonOf(QSerialPort::SerialPortError error) const;
 
+    void closeSerial();
+
     QSerialPort m_serial;
     QString m_devicePath;
+    bool m_lowLatencyAsked = false; // put back on closing, as QSerialPort puts back the line settings
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The README's test command: installs what is missing, builds, and runs
-#   1. the whole test suite,
+#   1. the whole test suite, the tests through the real USB serial driver in a
+#      virtual machine included (tests/usb-driver/prepare.sh prepares it),
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
 #   3. the HEX reader under libFuzzer for 30 seconds.
 # Any failure, sanitizer report or fuzzer finding fails the run.
@@ -13,6 +14,9 @@ SANITIZED_BUILD=${KITUPDATER_SANITIZED_BUILD:-$ROOT/build-sanitize}
 
 echo "== Test suite"
 configure_and_build
+# Here rather than inside ctest, so that a sudo password can be asked for.
+echo "  Preparing the virtual machine for the USB driver tests ..."
+"$ROOT/tests/usb-driver/prepare.sh" >/dev/null
 # Tests choose their own platform (offscreen) and private config folders.
 ctest --test-dir "$PLAIN_BUILD" --output-on-failure -j2
 

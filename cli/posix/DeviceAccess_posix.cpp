@@ -1,6 +1,7 @@
 // The same tests an opener meets, in the order it meets them: the file's
-// permissions, TIOCEXCL (EBUSY for all but root), an exclusive flock (what the
-// window takes), and QSerialPort's lock file (what any Qt program takes).
+// permissions, TIOCEXCL (EBUSY for all but root; root is let in, so it is
+// asked for), an exclusive flock (what the window takes), and QSerialPort's
+// lock file (what any Qt program takes).
 #include "DeviceAccess.h"
 
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +26,19 @@ QString lockFileName(QString device)
     if (device.startsWith(QLatin1String("/dev/")))
         device.remove(0, 5);
     return QStringLiteral("LCK..") + device.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+// Root opens a device held with TIOCEXCL all the same; our own opening
+// refuses it, so the listing must say so too.
+bool heldExclusively(int fd)
+{
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+    (void)fd;
+    return false;
+#endif
 }
 
 bool processAlive(qint64 pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
@@ -69,8 +84,9 @@ DeviceAccess deviceAccess(const QString &path)
     // The exclusive lock an opener takes is refused while anyone holds a lock,
     // shared ones included; this one goes away with the descriptor.
     const bool flocked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    const bool exclusive = heldExclusively(fd);
     ::close(fd);
-    if (flocked || heldByLockFile(path))
+    if (exclusive || flocked || heldByLockFile(path))
         return DeviceAccess::Busy;
     return DeviceAccess::Ok;
 }

@@ -6,7 +6,8 @@ namespace LinePlatform {
 OpenGuard::OpenGuard(const QString &) {}
 OpenGuard::~OpenGuard() = default;
 void lockDevice(qintptr, const QString &) {}
-void askForLowLatency(qintptr) {}
+bool askForLowLatency(qintptr) { return false; }
+void dropLowLatency(qintptr) {}
 qint64 writeDirectly(qintptr, const QByteArray &) { return -1; }
 
 } // namespace LinePlatform

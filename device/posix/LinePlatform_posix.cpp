@@ -61,16 +61,31 @@ void lockDevice(qintptr handle, const QString &devicePath)
     // Any other errno: the device does not take locks; QSerialPort's lock file still applies.
 }
 
-void askForLowLatency(qintptr handle)
+bool askForLowLatency(qintptr handle)
 {
 #ifdef Q_OS_LINUX
     serial_struct info {};
     if (::ioctl(int(handle), TIOCGSERIAL, &info) != 0)
-        return; // not a UART-like driver (a pseudo-terminal): used as it is
+        return false; // not a UART-like driver (a pseudo-terminal): used as it is
     if (info.flags & ASYNC_LOW_LATENCY)
-        return;
+        return false;
     info.flags |= ASYNC_LOW_LATENCY;
-    ::ioctl(int(handle), TIOCSSERIAL, &info);
+    return ::ioctl(int(handle), TIOCSSERIAL, &info) == 0;
+#else
+    (void)handle;
+    return false;
+#endif
+}
+
+void dropLowLatency(qintptr handle)
+{
+#ifdef Q_OS_LINUX
+    serial_struct info {};
+    if (::ioctl(int(handle), TIOCGSERIAL, &info) != 0)
+        return; // the device went away: nothing left to put back
+    info.flags &= ~ASYNC_LOW_LATENCY;
+    if (::ioctl(int(handle), TIOCSSERIAL, &info) != 0)
+        qWarning("cannot put back the driver's latency setting: %s", std::strerror(errno));
 #else
     (void)handle;
 #endif
