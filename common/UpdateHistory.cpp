@@ -1,5 +1,7 @@
 #include "UpdateHistory.h"
 
+#include "AppendFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -150,14 +152,6 @@ private:
     QString m_error;
 };
 
-// The last byte is no newline: a crash or a full disk cut the last line short.
-bool endsInsideALine(QFile &file)
-{
-    const qint64 size = file.size();
-    char last = '\n';
-    return size > 0 && file.seek(size - 1) && file.getChar(&last) && last != '\n';
-}
-
 // Reads forward from the oldest of the starts and gives the records that
 // begin there. Returns why the file could not be read, or the empty text.
 QString giveRecords(QFile &file, const std::vector<qint64> &startsNewestFirst,
@@ -192,22 +186,12 @@ namespace UpdateHistory {
 
 QString filePath() { return stateFolder() + QStringLiteral("/KitUpdater/history.jsonl"); }
 
-// One write() per line on a file opened for appending (O_APPEND): lines from
-// several programs updating at the same time never mix.
 QString append(const UpdateRecord &record)
 {
     const QString path = filePath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return QStringLiteral("cannot create the folder of %1").arg(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
-        return QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
-    QByteArray line = QJsonDocument(toJson(record)).toJson(QJsonDocument::Compact) + '\n';
-    if (endsInsideALine(file))
-        line.prepend('\n');
-    if (file.write(line) != line.size())
-        return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return AppendFile::appendLine(path, QJsonDocument(toJson(record)).toJson(QJsonDocument::Compact) + '\n');
 }
 
 // Two passes: from the end, where the last `count` records start; then each

@@ -106,7 +106,7 @@ check_only_system_dlls() {
         api-ms-win-*|advapi32.dll|comdlg32.dll|d3d11.dll|d3d9.dll|dwmapi.dll|dxgi.dll|gdi32.dll|imm32.dll|\
         kernel32.dll|msvcrt.dll|netapi32.dll|ole32.dll|oleaut32.dll|setupapi.dll|shell32.dll|shlwapi.dll|\
         user32.dll|userenv.dll|uxtheme.dll|version.dll|winmm.dll|ws2_32.dll|wtsapi32.dll|mpr.dll|\
-        authz.dll|cfgmgr32.dll|dwrite.dll|d2d1.dll|crypt32.dll|bcrypt.dll|ntdll.dll|secur32.dll) ;;
+        authz.dll|cfgmgr32.dll|shcore.dll|dwrite.dll|d2d1.dll|crypt32.dll|bcrypt.dll|ntdll.dll|secur32.dll) ;;
         *) echo "$(basename "$exe") needs $dll, which Windows does not have" >&2; return 1 ;;
       esac
     done

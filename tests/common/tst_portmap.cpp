@@ -138,6 +138,7 @@ private slots:
                  (QStringList{"3=/dev/ttyUSB3", "7=/dev/ttyACM0", "seven=/dev/ttyUSB9"}));
     }
 
+#ifdef Q_OS_UNIX // adapters as links in udev's by-id folder: how Linux names them
     void adapterNumber_data()
     {
         QTest::addColumn<QByteArray>("ports"); // "[Ports]" before; {link}: the adapter's link
@@ -216,6 +217,8 @@ private slots:
         QCOMPARE(portsOnDisk(ini).filter(QLatin1Char('=') + link), QStringList{"10=" + link});
     }
 
+#endif
+
     // Another program maps a number after this one read the file: the number
     // picked next is another one, and the other program's key stays.
     void numberPickedFromTheFileAsItIsNow()
@@ -239,6 +242,7 @@ private slots:
                  qPrintable(onDisk.join(' ')));
     }
 
+#ifdef Q_OS_UNIX
     // Settings that cannot be written (their folder would have to be made
     // where a file stands): adapters still get numbers for this run.
     void unwritableSettings()
@@ -262,6 +266,7 @@ private slots:
         QCOMPARE(numbering.describe(11), QStringLiteral("Kit Maker Kit Two SN0002: /dev/zero"));
         QVERIFY(QFileInfo(blocker).isFile());
     }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestPortMap)

@@ -551,8 +551,10 @@ void WindowTest::fileChoice_data()
                                                  << QStringLiteral("ファイル名：main.hexを指定しました。");
     QTest::newRow("root of the file system") << "/main.hex" << "/" << QStringLiteral("ファイル名：main.hexを指定しました。");
     QTest::newRow("drive root") << "D:/main.hex" << "D:" << QStringLiteral("ファイル名：main.hexを指定しました。");
+#ifndef Q_OS_WIN // a folder separator there
     QTest::newRow("backslash is part of a name") << "/x/we\\ird.hex" << "/x"
                                                  << QStringLiteral("ファイル名：we\\ird.hexを指定しました。");
+#endif
     QTest::newRow("blanks and Japanese") << "/home/kit/ファーム 新/kit v2.HEX" << "/home/kit/ファーム 新"
                                          << QStringLiteral("ファイル名：kit v2.HEXを指定しました。");
 }
@@ -714,7 +716,8 @@ void WindowTest::realFileDialog()
     // Qt's own texts in Japanese, like the rest of the window.
     buttons.sort();
     QCOMPARE(buttons, QStringList({QStringLiteral("キャンセル"), QStringLiteral("開く(&O)")}));
-    QCOMPARE(QFileInfo(chosen).canonicalFilePath(), QFileInfo(folder.filePath("b.hex")).canonicalFilePath());
+    // The same file (on Windows, whatever the case of its name).
+    QVERIFY2(QFileInfo(chosen) == QFileInfo(folder.filePath("b.hex")), qPrintable(chosen));
 }
 
 void WindowTest::fileDialogWithoutRememberedFolder()
