@@ -184,7 +184,7 @@ window_reads_the_version() {
   appdata=$(winepath -u "$(wine_run 60 cmd /c echo %APPDATA% | tr -d '\r')")
   mkdir -p "$appdata/KitUpdater"
   printf '[Settings]\r\nCom=7\r\nSpeed=9600\r\n' >"$appdata/KitUpdater/KitUpdater.ini"
-  wine_run "$WINE_TIMEOUT" "$DIST/kitupdater.exe" &
+  wine_run "$WINE_TIMEOUT" "$DIST/kitupdater.exe" 2>"$work/wine.log" &
   local window_pid=$!
   local window=
   for _ in $(seq 100); do
@@ -198,19 +198,20 @@ window_reads_the_version() {
   xdotool windowfocus --sync "$window" 2>/dev/null || true
   xdotool key --window "$window" Tab Tab Tab space
   sleep 3
-  import -window root "$work/screen.png" 2>/dev/null || true
+  import -window "$window" "$work/screen.png" 2>/dev/null || import -window root "$work/screen.png" || true
   xdotool key --window "$window" Escape
   sleep 1
   kill "$window_pid" 2>/dev/null || true
   stop_kit
   stop_wineserver
-  # The kit heard the query: 0x46, then 0x3F.
-  if ! grep -q "3F" "$work/kit.log"; then
+  # The kit heard the query: 0x46 ("F"), then 0x3F ("?"); a line per command.
+  if [ "$(awk '{ print $2 }' "$work/kit.log" | tr -d '\n')" != "F?" ]; then
     echo "Version Read in kitupdater.exe did not reach the kit; its log:" >&2
     cat "$work/kit.log" >&2
     return 1
   fi
   cp "$work/screen.png" "$ROOT/docs/window-windows.png" 2>/dev/null || true
+  rm -f "$DIST/LOG.txt" # the window's log, beside the program
   echo "  the kit answered the window's version query"
 }
 
