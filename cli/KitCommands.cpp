@@ -396,6 +396,7 @@ public:
     {
         m_context.console.status(QStringLiteral("Waiting for kits in %1; Ctrl+C ends the station.")
                                      .arg(AdapterPlatform::adapterPlace(m_context.ports.folder())));
+        m_context.ports.followAdapters();
         m_context.ports.refresh(); // adapters plugged in before the station started
         m_loop.exec();
         const int status = worstExitStatus(m_finished, m_context.stopSignals.received());

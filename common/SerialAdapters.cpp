@@ -51,15 +51,20 @@ PortNumbering::PortNumbering(SettingsStore &settings, PortRange range, const QSt
     : QObject(parent), m_settings(settings), m_range(range), m_folder(QDir::cleanPath(QFileInfo(byIdFolder).absoluteFilePath()))
 {
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &PortNumbering::onFolderChanged);
-    if (AdapterPlatform::adaptersArePolled()) {
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            if (AdapterPlatform::adaptersIn(m_folder) != m_links)
-                refresh();
-        });
-        m_poll.start(AdapterPlatform::PollIntervalMs);
-    }
+    connect(&m_poll, &QTimer::timeout, this, [this] {
+        if (AdapterPlatform::adaptersIn(m_folder) != m_links)
+            refresh();
+    });
     watchFolders();
     refresh();
+}
+
+// Where adapters are polled for, only those who must see each plug pay for
+// it: a window has nothing to number there (Windows numbers its adapters).
+void PortNumbering::followAdapters()
+{
+    if (AdapterPlatform::adaptersArePolled() && !m_poll.isActive())
+        m_poll.start(AdapterPlatform::PollIntervalMs);
 }
 
 // Anything in the by-id folder counts. The other folders are busier (the

@@ -54,6 +54,10 @@ public:
 
     QString folder() const { return m_folder; }
 
+    // Sees every adapter that is plugged in or out from now on (the folder is
+    // watched anyway; where adapters are polled for, polling starts here).
+    void followAdapters();
+
     // Scans the folder again, numbers the adapters seen for the first time and
     // emits changed(). A store that cannot be written keeps the numbers for this run.
     void refresh();
