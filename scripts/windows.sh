@@ -43,10 +43,22 @@ trap cleanup EXIT
 
 # A lingering wineserver must never hang the run.
 stop_wineserver() { timeout -k 5 20 wineserver -k 2>/dev/null || true; }
+# The server Wine starts keeps the error output of the program that started
+# it, and writes its object dumps there when it ends: a server of our own
+# writes them into a log instead. Like Wine's own, it ends 3 s after its last
+# program (with Wine's services, which would otherwise hold ctest's output
+# open). Does nothing while one runs.
+start_wineserver() { timeout -k 5 20 wineserver -p3 >>"$WIN/wineserver.log" 2>&1 || true; }
+# wine_path -w|-u <path>: a path in Windows' or in Linux' form.
+wine_path() {
+  start_wineserver
+  timeout -k 5 60 winepath "$@"
+}
 # wine_run <seconds> <program> [args...]
 wine_run() {
   local seconds=$1
   shift
+  start_wineserver
   timeout -k 10 "$seconds" wine "$@"
 }
 
@@ -116,6 +128,7 @@ check_only_system_dlls() {
 # --- Tests under Wine ---------------------------------------------------------
 run_windows_tests() {
   echo "== The tests under Wine"
+  start_wineserver
   ctest --test-dir "$WIN/cross" --output-on-failure --timeout 300
 }
 
@@ -152,7 +165,7 @@ update_through_wine_com_port() {
   rm -rf "$work" && mkdir -p "$work"
   start_kit 7 "$work/kit-windows.hex"
   local started=$SECONDS
-  wine_run "$WINE_TIMEOUT" "$DIST/kitupdater-cli.exe" --port 7 update "$(winepath -w "$ROOT/samples/blink.hex")" |
+  wine_run "$WINE_TIMEOUT" "$DIST/kitupdater-cli.exe" --port 7 update "$(wine_path -w "$ROOT/samples/blink.hex")" |
     tr -d '\r' | tee "$work/windows.out"
   stop_kit
   echo "  ($((SECONDS - started)) s under Wine)"
@@ -181,7 +194,7 @@ window_reads_the_version() {
   rm -rf "$work" && mkdir -p "$work"
   start_kit 7 "$work/kit.hex" --log "$work/kit.log"
   local appdata
-  appdata=$(winepath -u "$(wine_run 60 cmd /c echo %APPDATA% | tr -d '\r')")
+  appdata=$(wine_path -u "$(wine_run 60 cmd /c echo %APPDATA% | tr -d '\r')")
   mkdir -p "$appdata/KitUpdater"
   printf '[Settings]\r\nCom=7\r\nSpeed=9600\r\n' >"$appdata/KitUpdater/KitUpdater.ini"
   wine_run "$WINE_TIMEOUT" "$DIST/kitupdater.exe" 2>"$work/wine.log" &
@@ -286,7 +299,7 @@ check_installer() {
   grep -q "Ver1.00" "$work/version.out" || { echo "The installed kitupdater-cli.exe did not read the version" >&2; return 1; }
 
   local settings
-  settings=$(winepath -u "$(wine_run 60 cmd /c echo %APPDATA% | tr -d '\r')")/KitUpdater/KitUpdater.ini
+  settings=$(wine_path -u "$(wine_run 60 cmd /c echo %APPDATA% | tr -d '\r')")/KitUpdater/KitUpdater.ini
   [ -f "$settings" ] || { echo "No settings file to keep: $settings" >&2; return 1; }
   # The uninstaller copies itself away and returns at once; wait for its work.
   wine_run "$WINE_TIMEOUT" "$program_files/uninstall.exe" /S
