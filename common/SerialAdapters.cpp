@@ -118,7 +118,7 @@ void PortNumbering::refresh()
     m_namedUnusable = unusable;
     // A COM port (Windows) is numbered already: COM5 is port 5.
     for (const QString &link : std::as_const(m_links)) {
-        if (!numberMappedTo(link) && !unmappedPortNumberOf(link))
+        if (!m_settings.numberMappedTo(link) && !unmappedPortNumberOf(link))
             giveNumber(link);
     }
     m_settingsSeen = settingsStamp();
@@ -134,15 +134,6 @@ void PortNumbering::giveNumber(const QString &link)
     else if (!pick.written) // the store keeps the mapping for this run
         qWarning("%s: cannot write the settings; port %d stands for %s in this run only",
                  qPrintable(m_settings.fileName()), *pick.number, qPrintable(link));
-}
-
-std::optional<int> PortNumbering::numberMappedTo(const QString &path) const
-{
-    for (int number : m_settings.mappedPortNumbers()) {
-        if (m_settings.mappedPort(number) == path)
-            return number;
-    }
-    return std::nullopt;
 }
 
 // The numbers whose unmapped device (/dev/ttyS(N-1)) the serial layer lists.
@@ -246,7 +237,7 @@ QList<SerialPortEntry> PortNumbering::entries() const
     for (int number : std::as_const(numbers))
         all.append(entry(number));
     for (const QString &link : m_links) {
-        if (!numberMappedTo(link))
+        if (!m_settings.numberMappedTo(link))
             all.append(entryOf(link));
     }
     return all;

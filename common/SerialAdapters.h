@@ -86,7 +86,6 @@ private:
     void watchFolders();
     QDateTime settingsStamp() const;
     void giveNumber(const QString &link);
-    std::optional<int> numberMappedTo(const QString &path) const;
     static void fillInFromSystem(SerialPortEntry &entry);
     QList<int> listedUnmappedNumbers() const;
 

@@ -129,11 +129,9 @@ SettingsStore::PortPick SettingsStore::mapToFreePort(const QString &devicePath, 
                                                      const QList<int> &unavailable)
 {
     const PortsLock lock(*this);
+    if (const std::optional<int> number = numberMappedTo(devicePath))
+        return {*number, true};
     const QList<int> mapped = mappedPortNumbers();
-    for (int number : mapped) {
-        if (mappedPort(number) == devicePath)
-            return {number, true};
-    }
     for (int number = first; number <= last; ++number) {
         if (mapped.contains(number) || unavailable.contains(number))
             continue;
@@ -144,6 +142,15 @@ SettingsStore::PortPick SettingsStore::mapToFreePort(const QString &devicePath, 
 }
 
 void SettingsStore::reload() { m_settings->sync(); }
+
+std::optional<int> SettingsStore::numberMappedTo(const QString &devicePath) const
+{
+    for (int number : mappedPortNumbers()) {
+        if (mappedPort(number) == devicePath)
+            return number;
+    }
+    return std::nullopt;
+}
 
 QList<int> SettingsStore::mappedPortNumbers() const
 {

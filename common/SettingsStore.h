@@ -32,6 +32,8 @@ public:
     // not be written; the change then still holds for this run.
     QString mappedPort(int number) const;
     QList<int> mappedPortNumbers() const;   // ascending, each once
+    // The lowest number mapped to exactly this path, if any.
+    std::optional<int> numberMappedTo(const QString &devicePath) const;
 
     // Every change of "Ports" is made under a lock that all programs writing
     // it share (a lock file beside the settings file), on the file as it is on
