@@ -81,21 +81,30 @@ void PortNumbering::onFolderChanged(const QString &folder)
 // last), so until it exists the nearest parent that does is watched instead.
 // Every watch is set again after each change: a watch follows the folder it
 // was set on, and a folder put in its place by a rename must be watched anew.
+// udev removes the by-id folder and its parent one after the other, so a
+// folder found may be gone before its watch is set, or one made meanwhile:
+// the watches are set again until they stand on the folders that exist.
 void PortNumbering::watchFolders()
 {
     QStringList folders{QFileInfo(m_settings.fileName()).absolutePath()};
     if (!AdapterPlatform::adaptersArePolled())
         folders << m_folder << QFileInfo(m_folder).absolutePath();
-    QStringList wanted;
-    for (const QString &folder : std::as_const(folders)) {
-        const QString nearest = nearestExistingFolder(folder);
-        if (!wanted.contains(nearest))
-            wanted.append(nearest);
+    constexpr int Attempts = 20;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        QStringList wanted;
+        for (const QString &folder : std::as_const(folders)) {
+            const QString nearest = nearestExistingFolder(folder);
+            if (!wanted.contains(nearest))
+                wanted.append(nearest);
+        }
+        if (attempt > 0 && m_watcher.directories() == wanted)
+            return;
+        const QStringList watched = m_watcher.directories();
+        if (!watched.isEmpty())
+            m_watcher.removePaths(watched);
+        m_watcher.addPaths(wanted);
     }
-    const QStringList watched = m_watcher.directories();
-    if (!watched.isEmpty())
-        m_watcher.removePaths(watched);
-    m_watcher.addPaths(wanted);
+    qWarning("%s: the folders keep changing; adapters plugged in now may go unnoticed", qPrintable(m_folder));
 }
 
 QDateTime PortNumbering::settingsStamp() const

@@ -66,6 +66,7 @@ private slots:
     void stationUpdatesADeviceOnce_data();
     void stationUpdatesADeviceOnce();
     void stationFolderReplacedByARename();
+    void stationOverFoldersComingAndGoing();
     void stationEnds_data();
     void stationEnds();
     void findTheKit_data();
@@ -363,6 +364,33 @@ void CliKitsTest::stationFolderReplacedByARename()
     QTRY_COMPARE_WITH_TIMEOUT(second.frames().size(), 20, 10000);
     stopStation(process);
     QCOMPARE(process.exitCode(), 0);
+}
+
+// With the last adapter udev removes the link, the by-id folder and its
+// parent one after the other, and makes them again with the next plug. Each
+// removal is seen half done now and then; every plug still gets its update.
+void CliKitsTest::stationOverFoldersComingAndGoing()
+{
+    const QString serial = m_byId->filePath(QStringLiteral("serial"));
+    const QString byId = serial + QStringLiteral("/by-id");
+    const QString link = byId + QStringLiteral("/usb-Kit_Maker_Kit_One_SN0001-if00-port0");
+    KitSimulator &kit = addKit();
+    QProcess process;
+    startStation(process, {}, byId);
+    QByteArray out;
+    QTRY_VERIFY((out += process.readAllStandardOutput()).contains("Waiting for kits"));
+
+    constexpr int Plugs = 16;
+    for (int plug = 1; plug <= Plugs; ++plug) {
+        QVERIFY(QDir().mkpath(byId));
+        QVERIFY(QFile::link(kit.slavePath(), link));
+        QTRY_COMPARE_WITH_TIMEOUT(history().size(), plug, 10000);
+        QVERIFY(QDir(serial).removeRecursively()); // the link, then each folder
+        QTest::qWait(100);
+    }
+    stopStation(process);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(kit.frames().size(), Plugs * 20);
 }
 
 // What the station ends with: the table, a line saying no kit was updated, or
