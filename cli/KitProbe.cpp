@@ -5,13 +5,6 @@
 #include "QtSerialLine.h"
 #include "Texts.h"
 
-namespace {
-constexpr int BinaryInput = 1;
-constexpr int NoHandshaking = 0;
-constexpr int ReadEverything = 0;
-constexpr int NotifyEveryByte = 1;
-} // namespace
-
 KitProbe::KitProbe(const QString &label, const PortChoice &port, QObject *parent)
     : QObject(parent), m_label(label), m_port(port),
       m_comm(std::make_unique<MSComm100>(std::make_unique<QtSerialLine>())),
@@ -35,13 +28,7 @@ void KitProbe::start()
 void KitProbe::openToListen()
 {
     try {
-        m_comm->setInputMode(BinaryInput);
-        m_comm->setHandshaking(NoHandshaking);
-        m_comm->setInputLen(ReadEverything);
-        m_comm->setRThreshold(NotifyEveryByte);
-        if (!m_port.lineSettings.isEmpty())
-            m_comm->setSettings(m_port.lineSettings);
-        m_comm->setCommPort(m_port.devicePath);
+        configureForKit(*m_comm, m_port);
         m_comm->setPortOpen(true);
         m_comm->setInBufferCount(0); // what came before the port was ours is not its doing
     } catch (const SerialError &error) {

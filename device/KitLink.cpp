@@ -13,13 +13,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-// Port options of every exchange.
-constexpr int BinaryInput = 1;
-constexpr int NoHandshaking = 0;
-constexpr int ReadEverything = 0;
-// Arrivals are notified, so that no exchange has to poll.
-constexpr int NotifyEveryByte = 1;
-
 // Words outside the write window cost no round trip; after this many of them
 // in a row the exchange lets other events run before it goes on.
 constexpr int WordsBetweenBreaks = 4096;
@@ -35,6 +28,21 @@ int remainingMilliseconds(const QDeadlineTimer &deadline)
     return int(qBound<qint64>(0, (ns + 999999) / 1000000, qint64(std::numeric_limits<int>::max())));
 }
 } // namespace
+
+void configureForKit(MSComm100 &port, const PortChoice &choice)
+{
+    constexpr int BinaryInput = 1;
+    constexpr int NoHandshaking = 0;
+    constexpr int ReadEverything = 0;
+    constexpr int NotifyEveryByte = 1; // so that no exchange has to poll
+    port.setInputMode(BinaryInput);
+    port.setHandshaking(NoHandshaking);
+    port.setInputLen(ReadEverything);
+    port.setRThreshold(NotifyEveryByte);
+    if (!choice.lineSettings.isEmpty())
+        port.setSettings(choice.lineSettings);
+    port.setCommPort(choice.devicePath);
+}
 
 bool isSent(const KitProfile &profile, const HexWord &word) { return word.inKitMemory && profile.writes(word.address); }
 
@@ -101,14 +109,8 @@ void KitLink::begin(bool update, const PortChoice &port)
 void KitLink::initializePort()
 {
     closePort();
-    m_port.setInputMode(BinaryInput);
-    m_port.setHandshaking(NoHandshaking);
-    m_port.setInputLen(ReadEverything);
-    m_port.setRThreshold(NotifyEveryByte);
     m_port.setInBufferCount(0);
-    if (!m_choice.lineSettings.isEmpty())
-        m_port.setSettings(m_choice.lineSettings);
-    m_port.setCommPort(m_choice.devicePath);
+    configureForKit(m_port, m_choice);
 }
 
 // The update opens the port once only to prove that it opens: the version

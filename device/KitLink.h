@@ -22,6 +22,11 @@ struct PortChoice {
     QString lineSettings; // "9600,n,8,1"; empty: keep the settings the port has
 };
 
+// Sets a closed port up for the kit: binary input, no handshaking, every
+// arrival notified, the chosen line settings and device. Every exchange with a
+// kit, and whatever listens to one, uses these options.
+void configureForKit(MSComm100 &port, const PortChoice &choice);
+
 // Gives the words to write once the handshake has succeeded. Throws
 // HexFileError when the file cannot be used.
 using FirmwareLoader = std::function<HexImage()>;
