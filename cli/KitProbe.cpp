@@ -70,7 +70,6 @@ void KitProbe::finished(const LinkResult &result)
     default:
         return end(Verdict::NoAnswer, result.detail);
     }
-    m_kitVersion = result.kitVersion;
     if (result.versionAnswerBytes > StandardKit.versionLength)
         return end(Verdict::NotAKit, Texts::probeAnswerTooLong(result.versionAnswerBytes));
     // The query leaves the port open: whatever comes now came unasked.

@@ -42,7 +42,6 @@ public:
     Verdict verdict() const { return m_verdict; }
     // Why it is not the kit, in words (empty for a kit).
     QString reason() const { return m_reason; }
-    QString kitVersion() const { return m_kitVersion; }
 
 signals:
     void ended();
@@ -72,5 +71,4 @@ private:
     Phase m_phase = Phase::Idle;
     Verdict m_verdict = Verdict::NoAnswer;
     QString m_reason;
-    QString m_kitVersion;
 };
