@@ -112,8 +112,7 @@ std::optional<std::vector<ResolvedPort>> resolvePorts(const KitCommandContext &c
     if (texts.isEmpty()) {
         const QString stored = context.settings.setting(QStringLiteral("Com"), QString());
         if (stored.trimmed().isEmpty()) {
-            context.console.error(QStringLiteral("kitupdater-cli: no port: give --port N or --port PATH\n"
-                                                 "Try 'kitupdater-cli --help'."));
+            context.console.error(QStringLiteral("kitupdater-cli: no port: give --port N or --port PATH") + Texts::CliUsageHint);
             return std::nullopt;
         }
         texts << stored;

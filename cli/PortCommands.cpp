@@ -77,7 +77,7 @@ QJsonObject jsonObject(const SerialPortEntry &port, const QString &access)
 
 int usageError(QTextStream &err, const QString &message)
 {
-    err << "kitupdater-cli: " << message << "\nTry 'kitupdater-cli --help'." << Qt::endl;
+    err << "kitupdater-cli: " << message << Texts::CliUsageHint << Qt::endl;
     return UsageError;
 }
 

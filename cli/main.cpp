@@ -48,7 +48,7 @@ const Command Commands[] = {{"version", 0}, {"update", 1}, {"station", 1}, {"che
 
 int usageError(Console &console, const QString &message)
 {
-    console.error(QStringLiteral("kitupdater-cli: %1\nTry 'kitupdater-cli --help'.").arg(message));
+    console.error(QStringLiteral("kitupdater-cli: ") + message + Texts::CliUsageHint);
     return UsageError;
 }
 
