@@ -97,9 +97,9 @@ void PortNumbering::watchFolders()
             if (!wanted.contains(nearest))
                 wanted.append(nearest);
         }
-        if (attempt > 0 && m_watcher.directories() == wanted)
-            return;
         const QStringList watched = m_watcher.directories();
+        if (attempt > 0 && watched == wanted)
+            return;
         if (!watched.isEmpty())
             m_watcher.removePaths(watched);
         m_watcher.addPaths(wanted);
