@@ -1,6 +1,6 @@
 // Parsing speed of a realistic 1 MiB file and of a 16 MiB file (the largest read).
 // Prints figures only; run by hand: build/bench/bench_heximage
-#include "HexImage.h"
+#include "HexFile.h"
 
 #include <QtTest>
 

@@ -10,7 +10,7 @@
 //     much CPU the host burns while it waits;
 //   - eight such slow kits updated at once by one host thread, beside one.
 // Run: build/bench/bench_transfer [--runs N] [--only kitupdater|raw|slow|several]
-#include "HexImage.h"
+#include "HexFile.h"
 #include "HexWriter.h"
 #include "KitLink.h"
 #include "KitProfile.h"
@@ -347,10 +347,10 @@ public:
 
     void writeFrame(quint16 w, quint16 value)
     {
-        const QByteArray frame = StandardKit.frame(w, quint8(value >> 8), quint8(value & 0xFF));
+        const KitProfile::Frame frame = StandardKit.frame(w, quint8(value >> 8), quint8(value & 0xFF));
         size_t done = 0;
-        while (done < size_t(frame.size())) {
-            const ssize_t n = ::write(m_fd, frame.constData() + done, size_t(frame.size()) - done);
+        while (done < frame.size()) {
+            const ssize_t n = ::write(m_fd, frame.data() + done, frame.size() - done);
             if (n < 0 && errno != EINTR)
                 fail(std::string("write: ") + std::strerror(errno));
             if (n > 0)

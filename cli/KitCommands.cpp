@@ -3,7 +3,7 @@
 #include "AdapterPlatform.h"
 #include "CliPlatform.h"
 #include "Console.h"
-#include "HexImage.h"
+#include "HexFile.h"
 #include "KitProbe.h"
 #include "KitProfile.h"
 #include "KitRun.h"
@@ -47,7 +47,7 @@ public:
             throw *m_error;
         return *m_image;
     }
-    QString sha256() const { return m_image ? QString::fromLatin1(m_image->sha256) : QString(); }
+    QString sha256() const { return m_image ? QString::fromStdString(m_image->sha256) : QString(); }
     QString absolutePath() const { return QFileInfo(QFile::decodeName(m_path)).absoluteFilePath(); }
 
 private:
@@ -63,7 +63,7 @@ struct ResolvedPort {
 
 QString lineSettingsFor(const PortRequest &request)
 {
-    return StandardKit.lineSettingsFor(request.speed).value_or(QString());
+    return ::lineSettingsFor(StandardKit, request.speed);
 }
 
 // A port number through the settings' mapping, or a device path as it is.
@@ -540,7 +540,7 @@ int runStation(const KitCommandContext &context, const PortRequest &request, con
     try {
         firmware.load(); // a bad file stops the station before any kit is touched
     } catch (const HexFileError &error) {
-        context.console.error(QFile::decodeName(file) + QStringLiteral(": ") + error.describe());
+        context.console.error(QFile::decodeName(file) + QStringLiteral(": ") + HexFile::describe(error));
         return FileRejected;
     }
     Station station(context, request, firmware);

@@ -1,7 +1,7 @@
 // kitupdater-cli: the kit's firmware tool for scripts and machines without a display.
 #include "CliPlatform.h"
 #include "Console.h"
-#include "HexImage.h"
+#include "HexFile.h"
 #include "HistoryCommand.h"
 #include "KitCommands.h"
 #include "KitLink.h"
@@ -110,11 +110,11 @@ int checkFile(Console &console, const QByteArray &file)
         console.jsonDocument(QJsonDocument(QJsonObject{{"file", name},
                                                        {"words_to_send", sent},
                                                        {"words_outside_window", outside},
-                                                       {"sha256", QString::fromLatin1(image.sha256)}}));
+                                                       {"sha256", QString::fromStdString(image.sha256)}}));
         return Success;
     } catch (const HexFileError &e) {
-        console.error(name + QStringLiteral(": ") + e.describe());
-        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name}, {"error", e.describe()}}));
+        console.error(name + QStringLiteral(": ") + HexFile::describe(e));
+        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name}, {"error", HexFile::describe(e)}}));
     } catch (const std::bad_alloc &) {
         console.error(name + QStringLiteral(": not enough memory to read the file"));
         console.jsonDocument(QJsonDocument(QJsonObject{{"file", name}, {"error", "not enough memory"}}));

@@ -1,20 +1,17 @@
-// The exchanges with one kit: the firmware version query and the firmware
-// update, as state machines driven by the port's arrivals and by timers, so
+// The exchanges with one kit on the desktop: the core's state machine driven
+// by the serial-port component's arrivals, a Qt timer and the event loop, so
 // that any number of kits are served side by side on one thread and the
 // caller's event loop never waits inside them.
 #pragma once
 
-#include "HexImage.h"
+#include "KitExchange.h"
 #include "LinkReports.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <functional>
 
 class MSComm100;
-struct KitProfile;
 
 // The port an exchange uses, as the front end resolved it from the user's choices.
 struct PortChoice {
@@ -27,16 +24,10 @@ struct PortChoice {
 // kit, and whatever listens to one, uses these options.
 void configureForKit(MSComm100 &port, const PortChoice &choice);
 
-// Gives the words to write once the handshake has succeeded. Throws
-// HexFileError when the file cannot be used.
-using FirmwareLoader = std::function<HexImage()>;
+// The line settings a speed box text selects; empty for a text that is no entry.
+QString lineSettingsFor(const KitProfile &profile, const QString &speedText);
 
-// Whether the kit receives a word of the file: in its write window, and not
-// under an extended base address that moves it out of the kit's memory.
-bool isSent(const KitProfile &profile, const HexWord &word);
-int wordsToSend(const KitProfile &profile, const QVector<HexWord> &words);
-
-class KitLink final : public QObject {
+class KitLink final : public QObject, private ExchangeDriver, private ExchangeReports {
     Q_OBJECT
 public:
     KitLink(MSComm100 &port, const KitProfile &profile, LinkReports &reports, QObject *parent = nullptr);
@@ -52,68 +43,39 @@ public:
     // closed, and the exchange ends as stopped. Does nothing when none runs.
     void cancel();
 
-    bool busy() const { return m_state != State::Idle; }
+    bool busy() const { return m_exchange.busy(); }
     // True after a version query or a word that failed; false once a query starts.
-    bool commError() const { return m_commError; }
+    bool commError() const { return m_exchange.commError(); }
     void closePort();
 
 private:
-    enum class State { Idle, Opening, Pausing, AwaitingVersion, Transferring, AwaitingWord, Ending };
-
-    void begin(bool update, const PortChoice &port);
-    void initializePort();
-    void openForUpdate();
-    void startQuery();
-    void sendVersionRequest();
-    void versionAnswered();
-    void startTransfer();
-    void sendNextWords();
-    void wordAnswered();
-
+    Instant now() const { return Instant(m_clock.nsecsElapsed()); }
     void onArrival();
-    void onDeadline();
     void onLineFailed(const QString &reason);
-    void armDeadline(std::chrono::milliseconds limit);
+    LinkResult linkResult(const ExchangeResult &result) const;
 
-    void queryFailed(const QString &reason);
-    void queryTimedOut();
-    void transferDone();
-    void transferTimedOut();
-    void transferFailed(LinkResult::Ending ending, const QString &reason, bool closeThePort);
-    void enterEnding();
-    // Settles the result with the time so far and reports it as concluded.
-    void conclude(LinkResult::Ending ending, const QString &detail = QString());
-    // Ends the concluded exchange: another one may start.
-    void finish();
-    void finish(LinkResult::Ending ending, const QString &detail = QString());
+    // ExchangeDriver
+    void openLine() override;
+    void closeLine() override { closePort(); }
+    void discardInput() override;
+    void write(const std::uint8_t *bytes, std::size_t count) override;
+    void armTimer(std::chrono::nanoseconds delay) override;
+    void cancelTimer() override { m_timer.stop(); }
 
-    void send(const QByteArray &bytes);
-    QByteArray receive();
-    bool stillTransferring(quint64 run) const;
-    QString wordsSoFar() const;
+    // ExchangeReports, handed on as the desktop shows them
+    void statusText(const std::string &text) override;
+    void failureDetail(const std::string &reason) override;
+    void versionRead(const std::string &version) override;
+    void wordWritten(const WordProgress &progress) override { m_reports.wordWritten(progress); }
+    void progressReset() override { m_reports.progressReset(); }
+    void message(LinkMessage message) override { m_reports.message(message); }
+    void concluded(const ExchangeResult &result) override;
+    void finished(const ExchangeResult &result) override;
 
     MSComm100 &m_port;
-    const KitProfile &m_profile;
     LinkReports &m_reports;
-
-    QTimer m_pause;
-    QTimer m_deadlineTimer;
-    QTimer m_continue;
-    QDeadlineTimer m_deadline;
-    State m_state = State::Idle;
-    quint64 m_run = 0; // counts the exchanges started
-    bool m_commError = false;
-
-    bool m_update = false;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
     PortChoice m_choice;
-    FirmwareLoader m_loadFirmware;
-    QElapsedTimer m_exchangeClock;
-    LinkResult m_result; // of the exchange that ends
-    QElapsedTimer m_transferClock;
-    QString m_kitVersion;
-    int m_versionAnswerBytes = 0;
-    QVector<HexWord> m_words;
-    int m_next = 0;
-    int m_sent = 0;
-    int m_toSend = 0;
+    KitExchange m_exchange;
 };

@@ -1,21 +1,8 @@
 #include "LinkReports.h"
 
-#include "Texts.h"
-
 #include <QDateTime>
 
-QString messageText(LinkMessage message)
-{
-    switch (message) {
-    case LinkMessage::VersionTimedOut:
-        return Texts::twoLines(Texts::VersionTimeoutLine1, Texts::VersionTimeoutLine2);
-    case LinkMessage::UpdateDone:
-        return Texts::twoLines(Texts::UpdateDoneLine1, Texts::UpdateDoneLine2);
-    case LinkMessage::UpdateTimedOut:
-        return Texts::twoLines(Texts::UpdateTimeoutLine1, Texts::UpdateTimeoutLine2);
-    }
-    return QString();
-}
+QString messageText(LinkMessage message) { return QString::fromStdString(messageBoxText(message)); }
 
 QString historyEndingName(LinkResult::Ending ending)
 {

@@ -1,39 +1,19 @@
-// What the exchanges with a kit report, as typed values. The window turns
+// What the exchanges with a kit report on the desktop, as typed values. The window turns
 // them into its status line, progress bar and message boxes; the command line
 // into lines of text. All reports come on the thread that runs the exchange.
 #pragma once
 
+#include "KitExchange.h"
 #include "UpdateHistory.h"
 
 #include <QString>
-
-// The message boxes of the exchanges.
-enum class LinkMessage {
-    VersionTimedOut, // the version answer did not come in time
-    UpdateDone,      // the update is complete: switch the kit off and on
-    UpdateTimedOut,  // a word got no answer in time
-};
+#include <chrono>
 
 // The box text of a message, exactly as the kit's users know it.
 QString messageText(LinkMessage message);
 
-// After each word of the file, sent or not, in file order.
-struct WordProgress {
-    quint32 address;  // the word's address
-    int sent;         // words sent so far, this one included when it was sent
-    int toSend;       // words of the file the kit is to receive
-};
-
 struct LinkResult {
-    enum class Ending {
-        Done,       // version read, or update complete
-        PortFailed, // the port could not be opened, or failed during the version query
-        CommError,  // the version query got no answer in time
-        TimedOut,   // a word got no answer in time
-        Failed,     // the line failed during the transfer
-        Rejected,   // the HEX file could not be read or failed its checks
-        Stopped,    // cancelled on request
-    };
+    using Ending = ExchangeEnding;
 
     bool update = false;     // an update (with its handshake), or a version query on its own
     Ending ending = Ending::Done;
@@ -43,6 +23,7 @@ struct LinkResult {
     int wordsSent = 0;
     int wordsToSend = 0;     // 0 until the file has been read
     double seconds = 0;      // from the start of the exchange to its ending
+    std::chrono::microseconds medianAnswerWait{0}; // from a frame to its answer; 0: no word answered
     QString detail;          // why it failed, in words; empty on success
 };
 

@@ -3,13 +3,14 @@
 // a pseudo-terminal; the simulated kit has an in-memory line for unit tests.
 #pragma once
 
+#include "LineError.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <stdexcept>
 
 // A serial operation failed. reason() says why, in words a user can act on.
-class SerialError : public std::runtime_error {
+class SerialError : public LineError {
 public:
     enum class Kind {
         Refused,          // a setting or device the serial layer does not take
@@ -21,7 +22,7 @@ public:
         IoFailed,         // the line failed while open (device gone, hang-up)
     };
 
-    SerialError(Kind kind, const QString &reason) : std::runtime_error(reason.toStdString()), m_kind(kind) {}
+    SerialError(Kind kind, const QString &reason) : LineError(reason.toStdString()), m_kind(kind) {}
     Kind kind() const { return m_kind; }
     QString reason() const { return QString::fromUtf8(what()); }
 

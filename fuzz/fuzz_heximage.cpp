@@ -224,11 +224,11 @@ std::string describe(unsigned address, unsigned high, unsigned low, bool inKitMe
 
 void checkWords(const HexImage &image, const Expectation &expected)
 {
-    if (size_t(image.words.size()) != expected.words.size())
+    if (image.words.size() != expected.words.size())
         broken(std::to_string(image.words.size()) + " words accepted, the data records hold "
                + std::to_string(expected.words.size()));
     for (size_t i = 0; i < expected.words.size(); ++i) {
-        const HexWord &got = image.words[qsizetype(i)];
+        const HexWord &got = image.words[i];
         const ExpectedWord &want = expected.words[i];
         if (got.address != want.address || got.high != want.high || got.low != want.low
             || got.inKitMemory != want.inKitMemory)
@@ -256,9 +256,9 @@ void checkAcceptance(const HexImage &image, const Expectation &expected)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // fromRawData keeps the fuzzer's exactly sized buffer, so a read past its end is caught.
-    const QByteArray content = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-    const Expectation expected = expectationFor(std::string_view(reinterpret_cast<const char *>(data), size));
+    // The fuzzer's exactly sized buffer itself, so that a read past its end is caught.
+    const std::string_view content(reinterpret_cast<const char *>(data), size);
+    const Expectation expected = expectationFor(content);
     try {
         checkAcceptance(HexFile::parse(content), expected);
     } catch (const HexFileError &error) {

@@ -72,8 +72,8 @@ void InMemoryKitLine::give(const KitBehaviour::Reply &reply)
     int delayUs = 0;
     for (const KitBehaviour::Step &step : reply.steps) {
         delayUs += step.delayUs;
-        if (!step.bytes.isEmpty())
-            after(delayUs, [this, bytes = step.bytes] { arrive(bytes); });
+        if (!step.bytes.empty())
+            after(delayUs, [this, bytes = QByteArray::fromStdString(step.bytes)] { arrive(bytes); });
     }
 }
 

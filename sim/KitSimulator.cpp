@@ -194,9 +194,9 @@ struct KitSimulator::State {
         }
     }
 
-    bool writeAll(const QByteArray &bytes)
+    bool writeAll(const std::string &bytes)
     {
-        const char *next = bytes.constData();
+        const char *next = bytes.data();
         size_t left = size_t(bytes.size());
         while (left > 0) {
             const ssize_t n = ::write(master, next, left);

@@ -129,10 +129,10 @@ Options readOptions(const QCoreApplication &app)
     Options options;
     KitSimConfig &config = options.config;
     if (parser.isSet("version-text"))
-        config.versionAnswer = parser.value("version-text").toUtf8();
-    config.answerToF = hexOption(parser, "answer-f");
-    config.frameAnswer = hexOption(parser, "frame-answer");
-    if (config.frameAnswer.isEmpty())
+        config.versionAnswer = parser.value("version-text").toStdString();
+    config.answerToF = hexOption(parser, "answer-f").toStdString();
+    config.frameAnswer = hexOption(parser, "frame-answer").toStdString();
+    if (config.frameAnswer.empty())
         usageError("--frame-answer needs at least one byte (use --silent-after for silence)");
     config.frameDelayUs = countOption(parser, "delay-us", 0);
     config.silentAfterFrames = countOption(parser, "silent-after", -1);

@@ -2,7 +2,7 @@
 
 #include "Controls.h"
 #include "HexFileChoice.h"
-#include "HexImage.h"
+#include "HexFile.h"
 #include "KitLink.h"
 #include "KitProfile.h"
 #include "MSComm100.h"
@@ -151,7 +151,7 @@ void UpdaterWindow::Form_Load()
         m_comboSpeed->addItem(QString::fromLatin1(speed.boxText));
     m_comboSpeed->setEditText(QStringLiteral("9600"));
     m_hexFileName.clear();
-    m_label3->setText(Texts::notice());
+    m_label3->setText(Texts::notice<QString>());
     updatePortToolTips();
 }
 
@@ -209,7 +209,7 @@ std::optional<PortChoice> UpdaterWindow::Com_Initialize()
         failureDetail(QStringLiteral("port number %1 names no serial device").arg(*number));
         return std::nullopt;
     }
-    return PortChoice{device, StandardKit.lineSettingsFor(m_comboSpeed->currentText()).value_or(QString())};
+    return PortChoice{device, lineSettingsFor(StandardKit, m_comboSpeed->currentText())};
 }
 
 void UpdaterWindow::CmdVersion_Click()
@@ -246,7 +246,7 @@ void UpdaterWindow::CmdUpdate_Click()
 HexImage UpdaterWindow::File_Load(const QString &file_name)
 {
     HexImage image = HexFile::read(file_name);
-    m_updateSha256 = QString::fromLatin1(image.sha256);
+    m_updateSha256 = QString::fromStdString(image.sha256);
     return image;
 }
 

@@ -72,7 +72,7 @@ void CliTest::init()
     m_config = std::make_unique<QTemporaryDir>();
     m_files = std::make_unique<QTemporaryDir>();
     KitSimConfig config;
-    config.versionAnswer = KitVersion.toLatin1();
+    config.versionAnswer = KitVersion.toLatin1().toStdString();
     m_kit = std::make_unique<KitSimulator>(config);
     m_kit->start();
     QVERIFY(QFile::link(m_kit->slavePath(), m_config->filePath(QStringLiteral("kit-link"))));

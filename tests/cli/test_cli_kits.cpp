@@ -474,9 +474,9 @@ void CliKitsTest::findTheKit()
         if (adapters[i] == QLatin1String("mute"))
             config.versionAnswer.clear();
         if (adapters[i] == QLatin1String("more at once"))
-            config.versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  \r\nready\r\n");
+            config.versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  \r\nready\r\n").toStdString();
         if (adapters[i] == QLatin1String("more later")) {
-            config.versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  \r\nready\r\n");
+            config.versionAnswer = QByteArrayLiteral("KIT-FW Ver1.00  \r\nready\r\n").toStdString();
             config.versionPieceBytes = 16;
             config.versionPieceGapUs = 50000;
         }

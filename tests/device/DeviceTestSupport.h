@@ -2,7 +2,7 @@
 // and a kit behind an in-memory line (no terminal, no thread).
 #pragma once
 
-#include "HexImage.h"
+#include "HexFile.h"
 #include "HexWriter.h"
 #include "InMemoryKitLine.h"
 #include "KitBehaviour.h"

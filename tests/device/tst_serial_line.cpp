@@ -117,7 +117,7 @@ private slots:
         QFETCH(QString, version);
         KitSimConfig config;
         if (answerToFAfterMs >= 0) {
-            config.answerToF = QByteArrayLiteral("ANSWER-TO-F-150 ");
+            config.answerToF = QByteArrayLiteral("ANSWER-TO-F-150 ").toStdString();
             config.answerToFDelayUs = answerToFAfterMs * 1000;
         }
         TerminalKit kit(config);

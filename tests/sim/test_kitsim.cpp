@@ -136,7 +136,7 @@ QByteArray crlfLines(const QStringList &lines)
 KitSimConfig withVersion(const QByteArray &version)
 {
     KitSimConfig config;
-    config.versionAnswer = version;
+    config.versionAnswer = version.toStdString();
     return config;
 }
 
@@ -211,7 +211,7 @@ void TestKitSim::answerToF()
 {
     QFETCH(QByteArray, answer);
     KitSimConfig config;
-    config.answerToF = answer;
+    config.answerToF = answer.toStdString();
     KitSimulator kit(config);
     kit.start();
     PtyClient client(kit.slavePath());
@@ -233,7 +233,7 @@ void TestKitSim::frameAnswer()
 {
     QFETCH(QByteArray, answer);
     KitSimConfig config;
-    config.frameAnswer = answer;
+    config.frameAnswer = answer.toStdString();
     KitSimulator kit(config);
     kit.start();
     PtyClient client(kit.slavePath());
@@ -452,7 +452,7 @@ void TestKitSim::strayBytesBeforeAnswer()
     QFETCH(int, silentAfterFrames);
     QFETCH(QByteArray, expected);
     KitSimConfig config;
-    config.strayBeforeAnswer = QByteArray("\x15\xFF", 2);
+    config.strayBeforeAnswer = QByteArray("\x15\xFF", 2).toStdString();
     config.frameDelayUs = 300000;
     config.silentAfterFrames = silentAfterFrames;
     KitSimulator kit(config);

@@ -211,9 +211,9 @@ struct FaultPlan {
     KitSimConfig kitConfig() const
     {
         KitSimConfig config;
-        config.answerToF = answerToF;
-        config.frameAnswer = answer;
-        config.strayBeforeAnswer = stray;
+        config.answerToF = answerToF.toStdString();
+        config.frameAnswer = answer.toStdString();
+        config.strayBeforeAnswer = stray.toStdString();
         config.frameDelayUs = scaledDelayUs;
         config.silentAfterFrames = silentAfter;
         config.hangUpAfterFrames = hangUpAfter;
@@ -801,7 +801,7 @@ void TestSoak::performRun(Run &run)
     QElapsedTimer timer;
     timer.start();
     QSignalSpy ended(m_reports.get(), &RecordingReports::ended);
-    const PortChoice port{m_kit.slavePath(), StandardKit.lineSettingsFor(run.plan.speed).value_or(QString())};
+    const PortChoice port{m_kit.slavePath(), lineSettingsFor(StandardKit, run.plan.speed)};
     m_link->startUpdate(port, [fileName = run.fileName] { return HexFile::read(fileName); });
     while (m_link->busy())
         ended.wait(100);

@@ -66,7 +66,7 @@ void WindowAdaptersTest::adapterPluggedInWhileOpen()
     const QString byId = devices.filePath(QStringLiteral("serial/by-id"));
     qputenv("KITUPDATER_SERIAL_BY_ID", byId.toUtf8());
     KitSimConfig kitConfig;
-    kitConfig.versionAnswer = BoundaryKitVersion;
+    kitConfig.versionAnswer = BoundaryKitVersion.toStdString();
     KitSimulator kit(kitConfig);
     kit.start();
     SettingsStore settings;

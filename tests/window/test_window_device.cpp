@@ -155,7 +155,7 @@ void WindowDeviceTest::init()
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config->path());
     qputenv("XDG_STATE_HOME", QFile::encodeName(m_config->path() + QStringLiteral("/state")));
     KitSimConfig config;
-    config.versionAnswer = KitVersion;
+    config.versionAnswer = KitVersion.toStdString();
     m_kit = std::make_unique<KitSimulator>(config);
     m_kit->start();
     // Port 7, last picked in an earlier run, leads to the simulated kit.
@@ -289,7 +289,7 @@ void WindowDeviceTest::versionButton()
     auto *versionButton = control<QToolButton>("CmdVersion");
     press(versionButton);
     QCOMPARE(shownVersion(), QString::fromLatin1(KitVersion));
-    configureKit([&](KitSimConfig &c) { c.versionAnswer = answer; });
+    configureKit([&](KitSimConfig &c) { c.versionAnswer = answer.toStdString(); });
 
     press(versionButton);
 
@@ -519,7 +519,7 @@ void WindowDeviceTest::historyBeforeTheMessageBox()
     QFETCH(double, mostSeconds);
     configureKit([&](KitSimConfig &c) {
         c.silentAfterFrames = silentAfterFrames;
-        c.versionAnswer = versionAnswer;
+        c.versionAnswer = versionAnswer.toStdString();
     });
     chooseFile(EightWordsFile);
     QByteArray historyWhileShown;

@@ -5,17 +5,17 @@
 // a second profile.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <optional>
+#include <string_view>
 
 // Word addresses from first to last, both included.
 struct WordRange {
-    quint32 first;
-    quint32 last;
-    constexpr bool contains(quint32 word) const { return word >= first && word <= last; }
+    std::uint32_t first;
+    std::uint32_t last;
+    constexpr bool contains(std::uint32_t word) const { return word >= first && word <= last; }
 };
 
 // An entry of the speed list: its exact text in the box, and the line settings it selects.
@@ -25,25 +25,27 @@ struct SpeedChoice {
 };
 
 struct KitProfile {
+    static constexpr int FrameLength = 5;
+    using Frame = std::array<std::uint8_t, FrameLength>;
+
     // The version query: the prepare command (answered or not; the answer is
     // thrown away after the pause), then the version command, answered by
     // versionLength bytes within more than versionAnswerLimit.
-    char prepareCommand;
+    std::uint8_t prepareCommand;
     std::chrono::milliseconds pauseAfterPrepare;
-    char versionCommand;
+    std::uint8_t versionCommand;
     int versionLength;
     std::chrono::milliseconds versionAnswerLimit;
 
     // One program word: frameStart, address high, address low, data high,
     // data low; any answer byte within more than wordAnswerLimit accepts it.
-    char frameStart;
-    int frameLength;
+    std::uint8_t frameStart;
     std::chrono::milliseconds wordAnswerLimit;
 
     // The words the bootloader may write; the rest of the file is read but never sent.
     std::array<WordRange, 2> writeWindow;
     // Program words the kit holds.
-    quint32 memoryWords;
+    std::uint32_t memoryWords;
     // The progress display runs from 0 to this word address.
     int progressMaximum;
 
@@ -55,7 +57,7 @@ struct KitProfile {
     int firstPortNumber;
     int lastPortNumber;
 
-    constexpr bool writes(quint32 wordAddress) const
+    constexpr bool writes(std::uint32_t wordAddress) const
     {
         for (const WordRange &range : writeWindow) {
             if (range.contains(wordAddress))
@@ -64,19 +66,17 @@ struct KitProfile {
         return false;
     }
 
-    QByteArray frame(quint32 wordAddress, quint8 high, quint8 low) const
+    constexpr Frame frame(std::uint32_t wordAddress, std::uint8_t high, std::uint8_t low) const
     {
-        const char bytes[] = {frameStart, char((wordAddress >> 8) & 0xFF), char(wordAddress & 0xFF), char(high),
-                              char(low)};
-        return QByteArray(bytes, frameLength);
+        return {frameStart, std::uint8_t((wordAddress >> 8) & 0xFF), std::uint8_t(wordAddress & 0xFF), high, low};
     }
 
     // The line settings a speed box text selects; none for a text that is no entry.
-    std::optional<QString> lineSettingsFor(const QString &speedText) const
+    std::optional<std::string_view> lineSettingsFor(std::string_view speedText) const
     {
         for (const SpeedChoice &choice : speeds) {
-            if (speedText == QLatin1String(choice.boxText))
-                return QString::fromLatin1(choice.lineSettings);
+            if (speedText == choice.boxText)
+                return std::string_view(choice.lineSettings);
         }
         return std::nullopt;
     }
@@ -90,7 +90,6 @@ inline constexpr KitProfile StandardKit{
     16,
     std::chrono::milliseconds(1000),
     0x41,
-    5,
     std::chrono::milliseconds(2000),
     {{{0x0000, 0x1EFF}, {0x1FE0, 0x1FFE}}},
     0x2000,
