@@ -9,6 +9,10 @@
 using namespace std::chrono_literals;
 
 namespace {
+// What an exchange keeps of the bytes that arrived and were not taken yet, as
+// a serial port's input buffer does: a device that streams cannot grow it.
+constexpr std::size_t InputKept = 1024;
+
 // Words outside the write window cost no round trip; after this many of them
 // in a row the exchange lets the driver's other events run before it goes on.
 constexpr int WordsBetweenBreaks = 4096;
@@ -430,12 +434,12 @@ void KitExchange::wakeAt(Instant now, Instant at)
 void KitExchange::bytesArrived(Instant now, const std::uint8_t *bytes, std::size_t count)
 {
     switch (m_state) {
-    case State::Pausing:
     case State::AwaitingVersion:
     case State::Transferring:
     case State::AwaitingWord:
-        m_input.insert(m_input.end(), bytes, bytes + count);
+        m_input.insert(m_input.end(), bytes, bytes + std::min(count, InputKept - m_input.size()));
         break;
+    case State::Pausing: // whatever comes within the pause is not looked at
     case State::Idle:
     case State::Opening:
     case State::Ending:

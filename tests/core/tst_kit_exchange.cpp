@@ -72,6 +72,7 @@ TEST(VersionQuery, AnswersAndTheOneSecondLimit)
     const Row rows[] = {
         {"16 printable bytes", answering("KIT-FW Ver1.00  "), "KIT-FW Ver1.00  ", 16},
         {"20 bytes show the first 16", answering("ABCDEFGHIJKLMNOPQRST"), "ABCDEFGHIJKLMNOP", 20},
+        {"3000 bytes at once: 1024 kept", answering(std::string(3000, 'x')), std::string(16, 'x'), 1024},
         {"answer to 0x46 within the pause thrown away", answersF, "0123456789abcdef", 16},
         {"zero byte kept", answering(std::string("AB\0CDEFGHIJKLMNO", 16)), std::string("AB\0CDEFGHIJKLMNO", 16), 16},
         {"bytes from 0x80 up", answering("\xB1\xDD\x80 V1.0 build 7"), "\uFF71\uFF9D\uFFFD V1.0 build 7", 16},
@@ -99,8 +100,9 @@ TEST(VersionQuery, AnswersAndTheOneSecondLimit)
         EXPECT_EQ(kit.reports.result->versionAnswerBytes, row.answerBytes);
         EXPECT_EQ(kit.exchange.commError(), !answered);
         EXPECT_TRUE(kit.open); // answered or not, the port stays open
-        if (!answered)         // the pause, then more than one second
+        if (!answered) { // the pause, then more than one second
             EXPECT_EQ(kit.now, 1100ms + 1ns);
+        }
     }
 }
 
