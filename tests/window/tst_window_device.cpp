@@ -634,4 +634,4 @@ void WindowDeviceTest::returnPressesTheFocusedButton()
 }
 
 QTEST_MAIN(WindowDeviceTest)
-#include "test_window_device.moc"
+#include "tst_window_device.moc"

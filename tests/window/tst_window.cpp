@@ -834,4 +834,4 @@ void WindowTest::accessibleNames()
 }
 
 QTEST_MAIN(WindowTest)
-#include "test_window.moc"
+#include "tst_window.moc"

@@ -138,4 +138,4 @@ void WindowAdaptersTest::mappingMadeElsewhereShows()
 }
 
 QTEST_MAIN(WindowAdaptersTest)
-#include "test_window_adapters.moc"
+#include "tst_window_adapters.moc"

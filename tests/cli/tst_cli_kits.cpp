@@ -591,4 +591,4 @@ void CliKitsTest::closedOutputDoesNotStopTheUpdate()
 }
 
 QTEST_GUILESS_MAIN(CliKitsTest)
-#include "test_cli_kits.moc"
+#include "tst_cli_kits.moc"
