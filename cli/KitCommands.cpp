@@ -2,7 +2,9 @@
 
 #include "AdapterPlatform.h"
 #include "CliPlatform.h"
+#include "CliTexts.h"
 #include "Console.h"
+#include "ExitStatus.h"
 #include "HexImage.h"
 #include "KitProbe.h"
 #include "KitProfile.h"
@@ -10,7 +12,6 @@
 #include "PortMap.h"
 #include "SerialAdapters.h"
 #include "SettingsStore.h"
-#include "Texts.h"
 #include "UpdateHistory.h"
 
 #include <QDir>
@@ -26,8 +27,6 @@
 #include <vector>
 
 namespace {
-
-const QString Program = QStringLiteral("kitupdater-cli");
 
 // The file, read and checked once however many kits receive it.
 class SharedFirmware {
@@ -75,7 +74,7 @@ std::optional<ResolvedPort> resolvePort(const QString &text, const PortRequest &
     const std::optional<int> number = parsePortNumber(text);
     const QString device = number ? ports.devicePath(*number) : QString();
     if (device.isEmpty()) {
-        console.error(QStringLiteral("kitupdater-cli: '%1' is neither a port number nor a device path").arg(text));
+        console.programError(QStringLiteral("'%1' is neither a port number nor a device path").arg(text));
         return std::nullopt;
     }
     return ResolvedPort{text.trimmed(), {device, lineSettingsFor(request)}};
@@ -98,7 +97,7 @@ bool eachDeviceOnce(const std::vector<ResolvedPort> &ports, Console &console)
         const QString device = realDevice(port.choice.devicePath);
         const auto first = namedBy.constFind(device);
         if (first != namedBy.cend()) {
-            console.error(Texts::samePortTwice(first.value(), port.label, device));
+            console.usageError(CliTexts::samePortTwice(first.value(), port.label, device));
             return false;
         }
         namedBy.insert(device, port.label);
@@ -112,7 +111,7 @@ std::optional<std::vector<ResolvedPort>> resolvePorts(const KitCommandContext &c
     if (texts.isEmpty()) {
         const QString stored = context.settings.setting(QStringLiteral("Com"), QString());
         if (stored.trimmed().isEmpty()) {
-            context.console.error(QStringLiteral("kitupdater-cli: no port: give --port N or --port PATH") + Texts::CliUsageHint);
+            context.console.usageError(QStringLiteral("no port: give --port N or --port PATH"));
             return std::nullopt;
         }
         texts << stored;
@@ -159,7 +158,7 @@ int exitStatusOf(LinkResult::Ending ending, int stopSignal)
     case LinkResult::Ending::Rejected:
         return FileRejected;
     case LinkResult::Ending::Stopped:
-        return stopSignal > 0 ? 128 + stopSignal : DeviceFailure;
+        return stopSignal > 0 ? stoppedBySignal(stopSignal) : DeviceFailure;
     default:
         return DeviceFailure;
     }
@@ -225,14 +224,14 @@ private:
 void recordInHistory(const KitRun &kit, const SharedFirmware &firmware, Console &console)
 {
     UpdateRecord record = historyRecord(kit.result());
-    record.program = Program;
+    record.program = CliTexts::Program;
     record.port = kit.label();
     record.serial = kit.serialNumber();
     record.file = firmware.absolutePath();
     record.sha256 = firmware.sha256();
     const QString error = UpdateHistory::append(record);
     if (!error.isEmpty())
-        console.error(QStringLiteral("kitupdater-cli: the update history was not written: ") + error);
+        console.programError(QStringLiteral("the update history was not written: ") + error);
 }
 
 QJsonObject resultObject(const KitRun &kit)
@@ -310,12 +309,12 @@ void runProbes(const std::vector<std::unique_ptr<KitProbe>> &probes, StopSignals
 // advice as a plain --port would give; it may well be the kit.
 void reportLeftOut(const KitProbe &probe, Console &console)
 {
-    console.error(Texts::probeLeftOut(probe.label(), probe.devicePath(), probe.reason()));
+    console.programError(CliTexts::probeLeftOut(probe.label(), probe.devicePath(), probe.reason()));
     if (probe.verdict() != KitProbe::Verdict::Unopenable)
         return;
     const QString advice = accessAdvice(probe.devicePath());
     if (!advice.isEmpty())
-        console.error(QStringLiteral("kitupdater-cli: ") + advice);
+        console.programError(advice);
 }
 
 // --port auto: the one USB adapter that behaves like a kit (see KitProbe;
@@ -331,14 +330,13 @@ std::optional<ResolvedPort> findTheKit(const KitCommandContext &context, const P
     }
     status = DeviceFailure;
     if (candidates.empty()) {
-        context.console.error(
-            QStringLiteral("kitupdater-cli: no USB serial adapter is plugged in (none in %1)")
-                .arg(AdapterPlatform::adapterPlace(context.ports.folder())));
+        context.console.programError(QStringLiteral("no USB serial adapter is plugged in (none in %1)")
+                                         .arg(AdapterPlatform::adapterPlace(context.ports.folder())));
         return std::nullopt;
     }
     runProbes(probes, context.stopSignals);
     if (context.stopSignals.received() > 0) {
-        status = 128 + context.stopSignals.received();
+        status = stoppedBySignal(context.stopSignals.received());
         return std::nullopt;
     }
     std::vector<ResolvedPort> answered;
@@ -356,13 +354,13 @@ std::optional<ResolvedPort> findTheKit(const KitCommandContext &context, const P
         return answered.front();
     }
     if (answered.empty()) {
-        context.console.error(QStringLiteral("kitupdater-cli: no kit answered on %1").arg(tried.join(QStringLiteral(", "))));
+        context.console.programError(QStringLiteral("no kit answered on %1").arg(tried.join(QStringLiteral(", "))));
         return std::nullopt;
     }
     QStringList found;
     for (const ResolvedPort &port : answered)
         found << QStringLiteral("%1 (%2)").arg(port.label, port.choice.devicePath);
-    context.console.error(QStringLiteral("kitupdater-cli: kits answer on %1; say which with --port")
+    context.console.programError(QStringLiteral("kits answer on %1; say which with --port")
                               .arg(found.join(QStringLiteral(", "))));
     status = UsageError;
     return std::nullopt;
@@ -400,7 +398,7 @@ public:
         m_loop.exec();
         const int status = worstExitStatus(m_finished, m_context.stopSignals.received());
         if (m_finished.empty())
-            m_context.console.result(Texts::NoKitUpdated);
+            m_context.console.result(CliTexts::NoKitUpdated);
         else
             printSummary(m_finished, m_context.console);
         QJsonArray kits;
@@ -422,7 +420,7 @@ private:
                 // Another link to it, or its own link back after a flicker: the
                 // device gets this update once, and counts as served by it.
                 m_served.insert(adapter.path);
-                m_context.console.status(Texts::sameDeviceBusy(labelOf(adapter), adapter.device, running->label()));
+                m_context.console.status(CliTexts::sameDeviceBusy(labelOf(adapter), adapter.device, running->label()));
                 continue;
             }
             start(adapter);

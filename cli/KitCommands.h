@@ -11,8 +11,6 @@ class PortNumbering;
 class SettingsStore;
 class StopSignals;
 
-enum ExitStatus { Success = 0, DeviceFailure = 1, UsageError = 2, FileRejected = 3 };
-
 // A port as the user named it: a port number, a device path or "auto".
 struct PortRequest {
     QStringList ports;     // as given with --port; empty: the port last picked in the window

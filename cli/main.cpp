@@ -1,6 +1,8 @@
 // kitupdater-cli: the kit's firmware tool for scripts and machines without a display.
 #include "CliPlatform.h"
+#include "CliTexts.h"
 #include "Console.h"
+#include "ExitStatus.h"
 #include "HexImage.h"
 #include "HistoryCommand.h"
 #include "KitCommands.h"
@@ -9,7 +11,6 @@
 #include "PortCommands.h"
 #include "SerialAdapters.h"
 #include "SettingsStore.h"
-#include "Texts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,12 +46,6 @@ struct Command {
 };
 const Command Commands[] = {{"version", 0}, {"update", 1}, {"station", 1}, {"check", 1},
                             {"ports", 0},   {"map", 2},    {"unmap", 1},   {"history", 0}};
-
-int usageError(Console &console, const QString &message)
-{
-    console.error(QStringLiteral("kitupdater-cli: ") + message + Texts::CliUsageHint);
-    return UsageError;
-}
 
 // The speed as the speed box would hold it after a pick from its list.
 std::optional<QString> speedText(const QString &speed)
@@ -127,20 +122,19 @@ int history(Console &console, const QString &countText)
     bool ok = false;
     const int count = countText.toInt(&ok);
     if (!ok || count < 1)
-        return usageError(console, QStringLiteral("-n wants a whole number of at least 1"));
+        return console.usageError(QStringLiteral("-n wants a whole number of at least 1"));
     return showHistory(console, count);
 }
 
-int runPortCommand(const QString &name, const QStringList &args, SettingsStore &settings, bool json)
+int runPortCommand(const QString &name, const QStringList &args, SettingsStore &settings, Console &console)
 {
     QTextStream out(stdout);
-    QTextStream err(stderr);
     if (name == QLatin1String("map"))
-        return mapPort(settings, args.at(1), args.at(2), out, err);
+        return mapPort(settings, args.at(1), args.at(2), out, console);
     if (name == QLatin1String("unmap"))
-        return unmapPort(settings, args.at(1), out, err);
+        return unmapPort(settings, args.at(1), out, console);
     PortNumbering ports(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
-    return listPorts(ports, out, json);
+    return listPorts(ports, out, console.json());
 }
 
 // Qt's usage line names the program by the path it was started with.
@@ -193,7 +187,7 @@ int main(int argc, char *argv[])
                     : parser.isSet(quietOption) ? Console::Mode::Quiet
                                                 : Console::Mode::Human);
     if (!parsed)
-        return usageError(console, parser.errorText());
+        return console.usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
         console.result(helpText(parser, rawArguments.decoded().value(0)).trimmed());
         return Success;
@@ -210,10 +204,10 @@ int main(int argc, char *argv[])
     const auto command = std::find_if(std::begin(Commands), std::end(Commands),
                                       [&](const Command &c) { return c.name == name; });
     if (command == std::end(Commands))
-        return usageError(console, name.isEmpty() ? QStringLiteral("no command given")
+        return console.usageError(name.isEmpty() ? QStringLiteral("no command given")
                                                   : QStringLiteral("unknown command '%1'").arg(name));
     if (args.size() != command->arguments + 1)
-        return usageError(console, command->arguments == 0
+        return console.usageError(command->arguments == 0
                                        ? QStringLiteral("'%1' takes no argument").arg(name)
                                        : QStringLiteral("'%1' takes %2").arg(name, name == QLatin1String("map")
                                                                                        ? QStringLiteral("N DEVICE")
@@ -222,19 +216,16 @@ int main(int argc, char *argv[])
                                                                                        : QStringLiteral("one FILE")));
     const std::optional<QString> speed = speedText(parser.value(speedOption));
     if (!speed)
-        return usageError(console, QStringLiteral("speed must be 9600, 19200 or 57600"));
+        return console.usageError(QStringLiteral("speed must be 9600, 19200 or 57600"));
 
     if (name == QLatin1String("station") && parser.isSet(portOption)) {
-        console.error(Texts::StationTakesNoPort);
-        return UsageError;
+        return console.usageError(CliTexts::StationTakesNoPort);
     }
     const QStringList devices = name == QLatin1String("map") ? QStringList{args.at(2)} : parser.values(portOption);
     for (const QString &device : devices) {
         if (!rawArguments.keptWhole(device)) {
-            console.error(Texts::nameNotUtf8(name == QLatin1String("map") ? QStringLiteral("DEVICE")
-                                                                          : QStringLiteral("--port"),
-                                             device));
-            return UsageError;
+            return console.usageError(CliTexts::nameNotUtf8(
+                name == QLatin1String("map") ? QStringLiteral("DEVICE") : QStringLiteral("--port"), device));
         }
     }
 
@@ -245,7 +236,7 @@ int main(int argc, char *argv[])
 
     SettingsStore settings;
     if (name == QLatin1String("ports") || name == QLatin1String("map") || name == QLatin1String("unmap"))
-        return runPortCommand(name, args, settings, console.json());
+        return runPortCommand(name, args, settings, console);
 
     StopSignals stopSignals;
     PortNumbering ports(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
@@ -257,5 +248,5 @@ int main(int argc, char *argv[])
         return runUpdate(context, request, rawArguments.raw(args.at(1)));
     if (name == QLatin1String("station"))
         return runStation(context, request, rawArguments.raw(args.at(1)));
-    return usageError(console, QStringLiteral("'%1' is not available yet").arg(name));
+    return console.usageError(QStringLiteral("'%1' is not available yet").arg(name));
 }
