@@ -18,6 +18,8 @@
 // --env adds to the programs' environment (--env QT_QPA_PLATFORM=xcb
 // --env DISPLAY=:1 for an X server); --kitupdater times another build of the
 // program, an older one say.
+#include "Statistics.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -82,15 +84,6 @@ void startOnce(Program &program, const QProcessEnvironment &env)
         fail(QStringLiteral("%1 did not end cleanly").arg(path));
     program.endMs.push_back(clock.nsecsElapsed() / 1e6 - program.ms.back());
     program.cpuMs.push_back(childrenCpuMs() - cpuBefore);
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const double at = p * (values.size() - 1);
-    const size_t below = size_t(at);
-    const size_t above = std::min(below + 1, values.size() - 1);
-    return values[below] + (values[above] - values[below]) * (at - below);
 }
 
 void report(const Program &program)

@@ -18,6 +18,7 @@
 #include "LinkReports.h"
 #include "MSComm100.h"
 #include "QtSerialLine.h"
+#include "Statistics.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -155,17 +156,6 @@ struct RunFigures {
     double p99WordUs = 0;
     double wholeUpdateMs = 0;     // kitupdater only: update() from call to return
 };
-
-double percentile(QVector<double> values, double fraction)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int index = std::min(int(values.size()) - 1, int(fraction * (values.size() - 1) + 0.5));
-    return values[index];
-}
-
-double median(const QVector<double> &values) { return percentile(values, 0.5); }
 
 // Figures from the wall time of every answered word and the CPU clocks at the
 // first and the last of them.

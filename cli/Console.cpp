@@ -1,6 +1,8 @@
 #include "Console.h"
 
 #include "CliPlatform.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
 
 #include <QJsonDocument>
 #include <cstdio>
@@ -32,11 +34,19 @@ void Console::note(const QString &text)
         write(m_err, QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")) + QLatin1Char('\n'));
 }
 
-void Console::error(const QString &text)
+void Console::error(const QString &text) { write(m_err, text + QLatin1Char('\n')); }
+
+QString Console::fromProgram(const QString &text) { return CliTexts::Program + QStringLiteral(": ") + text; }
+
+void Console::programError(const QString &text) { error(fromProgram(text)); }
+
+int Console::usageError(const QString &text)
 {
-    if (m_mode != Mode::Silent)
-        write(m_err, text + QLatin1Char('\n'));
+    programError(text + QLatin1Char('\n') + CliTexts::UsageHint);
+    return UsageError;
 }
+
+void Console::programNote(const QString &text) { note(fromProgram(text)); }
 
 void Console::jsonLine(const QJsonObject &object)
 {

@@ -13,8 +13,7 @@
 
 class Console {
 public:
-    // Silent: nothing at all (probing ports for a kit).
-    enum class Mode { Human, Quiet, Json, Silent };
+    enum class Mode { Human, Quiet, Json };
 
     explicit Console(Mode mode);
 
@@ -27,8 +26,16 @@ public:
     void result(const QString &line);
     // A message box's text or a note for the user on stderr (not in quiet mode).
     void note(const QString &text);
-    // An error on stderr, in every mode.
+    // An error on stderr, in every mode, as it stands: a reason that names
+    // its own file or port.
     void error(const QString &text);
+    // An error in the program's own words: its name goes before it.
+    void programError(const QString &text);
+    // A command line the program cannot follow: the program's error and
+    // where to read how. Returns the exit status for it.
+    int usageError(const QString &text);
+    // A note in the program's own words (not in quiet mode).
+    void programNote(const QString &text);
     // One JSON document or JSON line on stdout (JSON mode only).
     void jsonLine(const QJsonObject &object);
     void jsonDocument(const QJsonDocument &document);
@@ -43,6 +50,8 @@ public:
     void removeBar(int bar);
 
 private:
+    static QString fromProgram(const QString &text);
+
     struct Bar {
         QString label;
         int percent = -1; // -1: nothing to show yet

@@ -1,7 +1,7 @@
 #include "HistoryCommand.h"
 
-#include "KitCommands.h"
 #include "Console.h"
+#include "ExitStatus.h"
 #include "UpdateHistory.h"
 
 #include <QJsonDocument>
@@ -123,7 +123,7 @@ private:
 // Said on stderr, so that the rows and the JSON list keep their shape.
 QString skippedNote(int lines)
 {
-    return QStringLiteral("kitupdater-cli: %1 %2 among these entries in %3 %4 no update record and %5 skipped")
+    return QStringLiteral("%1 %2 among these entries in %3 %4 no update record and %5 skipped")
         .arg(QString::number(lines), lines == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
              printable(UpdateHistory::filePath()), lines == 1 ? QStringLiteral("is") : QStringLiteral("are"),
              lines == 1 ? QStringLiteral("was") : QStringLiteral("were"));
@@ -138,10 +138,10 @@ int showHistory(Console &console, int count)
         UpdateHistory::readLast(count, [&output](const UpdateRecord &record) { output.add(record); });
     output.finish(!reading.error.isEmpty());
     if (!reading.error.isEmpty()) {
-        console.error(QStringLiteral("kitupdater-cli: ") + reading.error);
+        console.programError(reading.error);
         return DeviceFailure;
     }
     if (reading.skippedLines > 0)
-        console.note(skippedNote(reading.skippedLines));
+        console.programNote(skippedNote(reading.skippedLines));
     return Success;
 }

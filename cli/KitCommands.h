@@ -2,29 +2,9 @@
 // once) and station. Each returns the program's exit status.
 #pragma once
 
+#include "KitCommandContext.h"
+
 #include <QByteArray>
-#include <QString>
-#include <QStringList>
-
-class Console;
-class PortNumbering;
-class SettingsStore;
-class StopSignals;
-
-enum ExitStatus { Success = 0, DeviceFailure = 1, UsageError = 2, FileRejected = 3 };
-
-// A port as the user named it: a port number, a device path or "auto".
-struct PortRequest {
-    QStringList ports;     // as given with --port; empty: the port last picked in the window
-    QString speed;         // the speed box's text for the chosen speed
-};
-
-struct KitCommandContext {
-    Console &console;
-    SettingsStore &settings;
-    PortNumbering &ports;
-    StopSignals &stopSignals;
-};
 
 int runVersion(const KitCommandContext &context, const PortRequest &request);
 // file: the file's name as typed (its bytes, so that any name opens).

@@ -3,7 +3,7 @@
 #include "KitProfile.h"
 #include "MSComm100.h"
 #include "QtSerialLine.h"
-#include "Texts.h"
+#include "CliTexts.h"
 
 KitProbe::KitProbe(const QString &label, const PortChoice &port, QObject *parent)
     : QObject(parent), m_label(label), m_port(port),
@@ -43,7 +43,7 @@ void KitProbe::openToListen()
 void KitProbe::onArrival()
 {
     if (m_phase == Phase::Listening && m_comm->InBufferCount() > 0)
-        end(Verdict::NotAKit, Texts::ProbeSendsUnasked);
+        end(Verdict::NotAKit, CliTexts::ProbeSendsUnasked);
 }
 
 void KitProbe::onQuietWindowOver()
@@ -52,7 +52,7 @@ void KitProbe::onQuietWindowOver()
         m_phase = Phase::Querying;
         m_link->startVersionQuery(m_port); // closes the port and opens it afresh
     } else if (m_phase == Phase::Trailing) {
-        m_comm->InBufferCount() == 0 ? end(Verdict::Kit) : end(Verdict::NotAKit, Texts::ProbeGoesOnSending);
+        m_comm->InBufferCount() == 0 ? end(Verdict::Kit) : end(Verdict::NotAKit, CliTexts::ProbeGoesOnSending);
     }
 }
 
@@ -71,7 +71,7 @@ void KitProbe::finished(const LinkResult &result)
         return end(Verdict::NoAnswer, result.detail);
     }
     if (result.versionAnswerBytes > StandardKit.versionLength)
-        return end(Verdict::NotAKit, Texts::probeAnswerTooLong(result.versionAnswerBytes));
+        return end(Verdict::NotAKit, CliTexts::probeAnswerTooLong(result.versionAnswerBytes));
     // The query leaves the port open: whatever comes now came unasked.
     m_phase = Phase::Trailing;
     m_quiet.start(QuietWindow);

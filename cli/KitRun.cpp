@@ -85,7 +85,7 @@ void KitRun::finished(const LinkResult &result)
     if (result.ending == LinkResult::Ending::PortFailed) {
         const QString advice = accessAdvice(result.devicePath);
         if (!advice.isEmpty())
-            m_console.error(QStringLiteral("kitupdater-cli: ") + advice);
+            m_console.programError(advice);
     }
     if (m_bar >= 0 && result.ending == LinkResult::Ending::Done)
         m_console.finishBar(m_bar, result.seconds);

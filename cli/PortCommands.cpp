@@ -1,6 +1,8 @@
 #include "PortCommands.h"
 
+#include "Console.h"
 #include "DeviceAccess.h"
+#include "ExitStatus.h"
 #include "KitProfile.h"
 #include "PortMap.h"
 #include "SerialAdapters.h"
@@ -15,8 +17,6 @@
 #include <optional>
 
 namespace {
-
-enum Status { Success = 0, NotWritten = 1, UsageError = 2 };
 
 const QString None = QStringLiteral("-");
 
@@ -75,12 +75,6 @@ QJsonObject jsonObject(const SerialPortEntry &port, const QString &access)
                        {QStringLiteral("access"), access}};
 }
 
-int usageError(QTextStream &err, const QString &message)
-{
-    err << "kitupdater-cli: " << message << Texts::CliUsageHint << Qt::endl;
-    return UsageError;
-}
-
 std::optional<int> numberArgument(const QString &text)
 {
     const std::optional<int> number = parsePortNumber(text);
@@ -89,16 +83,16 @@ std::optional<int> numberArgument(const QString &text)
     return std::nullopt;
 }
 
-int notANumber(QTextStream &err, const QString &text)
+int notANumber(Console &console, const QString &text)
 {
-    return usageError(err, QStringLiteral("a port number is a number from %1 to %2, not '%3'")
+    return console.usageError(QStringLiteral("a port number is a number from %1 to %2, not '%3'")
                                .arg(StandardKit.firstPortNumber).arg(StandardKit.lastPortNumber).arg(text));
 }
 
-int notWritten(const SettingsStore &settings, QTextStream &err)
+int notWritten(const SettingsStore &settings, Console &console)
 {
-    err << "kitupdater-cli: cannot write the settings file " << settings.fileName() << Qt::endl;
-    return NotWritten;
+    console.programError(QStringLiteral("cannot write the settings file ") + settings.fileName());
+    return DeviceFailure;
 }
 
 } // namespace
@@ -119,31 +113,31 @@ int listPorts(PortNumbering &ports, QTextStream &out, bool json)
 }
 
 int mapPort(SettingsStore &settings, const QString &number, const QString &device, QTextStream &out,
-            QTextStream &err)
+            Console &console)
 {
     const std::optional<int> port = numberArgument(number);
     if (!port)
-        return notANumber(err, number);
+        return notANumber(console, number);
     if (!QDir::isAbsolutePath(device))
-        return usageError(err, QStringLiteral("DEVICE is a device path such as /dev/ttyUSB0, not '%1'").arg(device));
+        return console.usageError(QStringLiteral("DEVICE is a device path such as /dev/ttyUSB0, not '%1'").arg(device));
     if (!settings.setMappedPort(*port, device))
-        return notWritten(settings, err);
+        return notWritten(settings, console);
     out << *port << '=' << device << Qt::endl;
     return Success;
 }
 
-int unmapPort(SettingsStore &settings, const QString &number, QTextStream &out, QTextStream &err)
+int unmapPort(SettingsStore &settings, const QString &number, QTextStream &out, Console &console)
 {
     const std::optional<int> port = numberArgument(number);
     if (!port)
-        return notANumber(err, number);
+        return notANumber(console, number);
     const QString device = settings.mappedPort(*port);
     if (device.isEmpty()) {
         out << *port << " was not mapped" << Qt::endl;
         return Success;
     }
     if (!settings.removeMappedPort(*port))
-        return notWritten(settings, err);
+        return notWritten(settings, console);
     out << *port << " unmapped (was " << device << ')' << Qt::endl;
     return Success;
 }

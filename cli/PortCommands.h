@@ -1,10 +1,12 @@
 // kitupdater-cli's port commands: ports, map N DEVICE, unmap N. Each returns
-// the exit status: 0 success, 1 the settings could not be written, 2 usage error.
+// the exit status (DeviceFailure: the settings could not be written). What
+// they print goes to out in every mode; errors go to the console.
 #pragma once
 
 #include <QString>
 #include <QTextStream>
 
+class Console;
 class PortNumbering;
 class SettingsStore;
 
@@ -13,5 +15,5 @@ class SettingsStore;
 // With json: one JSON document, a list of objects with the same facts.
 int listPorts(PortNumbering &ports, QTextStream &out, bool json);
 int mapPort(SettingsStore &settings, const QString &number, const QString &device, QTextStream &out,
-            QTextStream &err);
-int unmapPort(SettingsStore &settings, const QString &number, QTextStream &out, QTextStream &err);
+            Console &console);
+int unmapPort(SettingsStore &settings, const QString &number, QTextStream &out, Console &console);

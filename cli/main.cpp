@@ -1,55 +1,156 @@
 // kitupdater-cli: the kit's firmware tool for scripts and machines without a display.
+#include "CheckCommand.h"
 #include "CliPlatform.h"
+#include "CliTexts.h"
 #include "Console.h"
-#include "HexFile.h"
+#include "ExitStatus.h"
 #include "HistoryCommand.h"
 #include "KitCommands.h"
-#include "KitLink.h"
 #include "KitProfile.h"
 #include "PortCommands.h"
+#include "RawArguments.h"
 #include "SerialAdapters.h"
 #include "SettingsStore.h"
-#include "Texts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QTextStream>
-#include <new>
+#include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace {
 
-const char *const Description =
-    "Writes firmware from an Intel HEX file into the kit, or reads its firmware version.\n"
-    "\n"
-    "Commands:\n"
-    "  version        read the kit's firmware version\n"
-    "  update FILE    write FILE into the kit (into every kit given with --port)\n"
-    "  station FILE   write FILE into every kit whose USB adapter is plugged in, once each, until Ctrl+C\n"
-    "  check FILE     read and check FILE as an update would; nothing is sent\n"
-    "  ports          every port number with its device, USB adapter and whether you may open it\n"
-    "  map N DEVICE   make port number N stand for DEVICE\n"
-    "  unmap N        remove the mapping of port number N\n"
-    "  history        the last updates (-n N: how many)\n"
-    "\n"
-    "Exit status: 0 success, 1 port or device failure, 2 usage error, 3 file rejected,\n"
-    "128 + the signal's number when stopped by a signal (130 for Ctrl+C).";
+// What a command is handed once the command line has been checked.
+struct Invocation {
+    Console &console;
+    QStringList arguments; // the command's own, after its name
+    const RawArguments &raw;
+    PortRequest request;
+    QString entries; // -n
 
+    // The bytes of the command's FILE, so that any name opens.
+    QByteArray file() const { return raw.raw(arguments.at(0)); }
+};
+
+// The surroundings of the commands that talk to kits.
+int withKits(const Invocation &invocation, const std::function<int(const KitCommandContext &)> &command)
+{
+    SettingsStore settings;
+    StopSignals stopSignals;
+    PortNumbering ports(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
+    return command({invocation.console, settings, ports, stopSignals});
+}
+
+int version(const Invocation &i)
+{
+    return withKits(i, [&](const KitCommandContext &kits) { return runVersion(kits, i.request); });
+}
+
+int update(const Invocation &i)
+{
+    return withKits(i, [&](const KitCommandContext &kits) { return runUpdate(kits, i.request, i.file()); });
+}
+
+int station(const Invocation &i)
+{
+    return withKits(i, [&](const KitCommandContext &kits) { return runStation(kits, i.request, i.file()); });
+}
+
+int check(const Invocation &i) { return checkFile(i.console, i.file()); }
+
+int ports(const Invocation &i)
+{
+    SettingsStore settings;
+    PortNumbering numbering(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
+    QTextStream out(stdout);
+    return listPorts(numbering, out, i.console.json());
+}
+
+int map(const Invocation &i)
+{
+    SettingsStore settings;
+    QTextStream out(stdout);
+    return mapPort(settings, i.arguments.at(0), i.arguments.at(1), out, i.console);
+}
+
+int unmap(const Invocation &i)
+{
+    SettingsStore settings;
+    QTextStream out(stdout);
+    return unmapPort(settings, i.arguments.at(0), out, i.console);
+}
+
+int history(const Invocation &i)
+{
+    bool ok = false;
+    const int count = i.entries.toInt(&ok);
+    if (!ok || count < 1)
+        return i.console.usageError(QStringLiteral("-n wants a whole number of at least 1"));
+    return showHistory(i.console, count);
+}
+
+// The commands: --help lists them from here, and the command line is checked
+// and handed on by it.
 struct Command {
     QString name;
-    int arguments;
-};
-const Command Commands[] = {{"version", 0}, {"update", 1}, {"station", 1}, {"check", 1},
-                            {"ports", 0},   {"map", 2},    {"unmap", 1},   {"history", 0}};
+    QString syntax; // its arguments as --help names them, one word each
+    QString summary;
+    int (*run)(const Invocation &);
 
-int usageError(Console &console, const QString &message)
+    int arguments() const { return syntax.isEmpty() ? 0 : int(syntax.count(QLatin1Char(' '))) + 1; }
+    QString usage() const { return syntax.isEmpty() ? name : name + QLatin1Char(' ') + syntax; }
+};
+
+const Command Commands[] = {
+    {"version", "", "read the kit's firmware version", version},
+    {"update", "FILE", "write FILE into the kit (into every kit given with --port)", update},
+    {"station", "FILE", "write FILE into every kit whose USB adapter is plugged in, once each, until Ctrl+C", station},
+    {"check", "FILE", "read and check FILE as an update would; nothing is sent", check},
+    {"ports", "", "every port number with its device, USB adapter and whether you may open it", ports},
+    {"map", "N DEVICE", "make port number N stand for DEVICE", map},
+    {"unmap", "N", "remove the mapping of port number N", unmap},
+    {"history", "", "the last updates (-n N: how many)", history},
+};
+
+QString description()
 {
-    console.error(QStringLiteral("kitupdater-cli: ") + message + Texts::CliUsageHint);
-    return UsageError;
+    int width = 0;
+    for (const Command &command : Commands)
+        width = qMax(width, int(command.usage().size()));
+    QString text = QStringLiteral(
+        "Writes firmware from an Intel HEX file into the kit, or reads its firmware version.\n\nCommands:\n");
+    for (const Command &command : Commands)
+        text += QStringLiteral("  ") + command.usage().leftJustified(width + 3) + command.summary + QLatin1Char('\n');
+    return text + QStringLiteral("\nExit status: 0 success, 1 port or device failure, 2 usage error, 3 file rejected,\n"
+                                 "128 + the signal's number when stopped by a signal (130 for Ctrl+C).");
+}
+
+// "version, update FILE, ... unmap N or history"
+QString commandList()
+{
+    QStringList usages;
+    for (const Command &command : Commands)
+        usages << command.usage();
+    const QString last = usages.takeLast();
+    return usages.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+const Command *commandNamed(const QString &name)
+{
+    const auto command =
+        std::find_if(std::begin(Commands), std::end(Commands), [&](const Command &c) { return c.name == name; });
+    return command == std::end(Commands) ? nullptr : command;
+}
+
+// "'version' takes no argument", "'update' takes one FILE", "'map' takes N DEVICE"
+QString wrongArgumentCount(const Command &command)
+{
+    if (command.arguments() == 0)
+        return QStringLiteral("'%1' takes no argument").arg(command.name);
+    const QString wants = command.syntax == QLatin1String("FILE") ? QStringLiteral("one FILE") : command.syntax;
+    return QStringLiteral("'%1' takes %2").arg(command.name, wants);
 }
 
 // The speed as the speed box would hold it after a pick from its list.
@@ -62,92 +163,11 @@ std::optional<QString> speedText(const QString &speed)
     return std::nullopt;
 }
 
-// The command line as the program got it, byte for byte: a file name that is
-// not valid UTF-8 must still open.
-class RawArguments {
-public:
-    RawArguments(int argc, char *argv[])
-    {
-        for (int i = 0; i < argc; ++i) {
-            m_raw.append(QByteArray(argv[i]));
-            m_decoded.append(QFile::decodeName(argv[i]));
-        }
-    }
-    QStringList decoded() const { return m_decoded; }
-    // False when the argument that gave this value (alone, or as --option=value)
-    // holds bytes that do not survive decoding: a device opened by the decoded
-    // text would be another one, or none.
-    bool keptWhole(const QString &value) const
-    {
-        for (qsizetype i = 0; i < m_raw.size(); ++i) {
-            const QString &argument = m_decoded.at(i);
-            const bool gave = argument == value || argument.endsWith(QLatin1Char('=') + value);
-            if (gave && QFile::encodeName(argument) != m_raw.at(i))
-                return false;
-        }
-        return true;
-    }
-    // The bytes behind a positional argument (its last occurrence).
-    QByteArray raw(const QString &decoded) const
-    {
-        const qsizetype i = m_decoded.lastIndexOf(decoded);
-        return i >= 0 ? m_raw.at(i) : QFile::encodeName(decoded);
-    }
-
-private:
-    QList<QByteArray> m_raw;
-    QStringList m_decoded;
-};
-
-int checkFile(Console &console, const QByteArray &file)
-{
-    const QString name = QFile::decodeName(file);
-    try {
-        const HexImage image = HexFile::readEncoded(file);
-        const int sent = wordsToSend(StandardKit, image.words);
-        const int outside = int(image.words.size()) - sent;
-        console.result(QStringLiteral("words to send: %1\nwords outside the write window: %2").arg(sent).arg(outside));
-        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name},
-                                                       {"words_to_send", sent},
-                                                       {"words_outside_window", outside},
-                                                       {"sha256", QString::fromStdString(image.sha256)}}));
-        return Success;
-    } catch (const HexFileError &e) {
-        console.error(name + QStringLiteral(": ") + HexFile::describe(e));
-        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name}, {"error", HexFile::describe(e)}}));
-    } catch (const std::bad_alloc &) {
-        console.error(name + QStringLiteral(": not enough memory to read the file"));
-        console.jsonDocument(QJsonDocument(QJsonObject{{"file", name}, {"error", "not enough memory"}}));
-    }
-    return FileRejected;
-}
-
-int history(Console &console, const QString &countText)
-{
-    bool ok = false;
-    const int count = countText.toInt(&ok);
-    if (!ok || count < 1)
-        return usageError(console, QStringLiteral("-n wants a whole number of at least 1"));
-    return showHistory(console, count);
-}
-
-int runPortCommand(const QString &name, const QStringList &args, SettingsStore &settings, bool json)
-{
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    if (name == QLatin1String("map"))
-        return mapPort(settings, args.at(1), args.at(2), out, err);
-    if (name == QLatin1String("unmap"))
-        return unmapPort(settings, args.at(1), out, err);
-    PortNumbering ports(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
-    return listPorts(ports, out, json);
-}
-
 // Qt's usage line names the program by the path it was started with.
 QString helpText(const QCommandLineParser &parser, const QString &startedAs)
 {
     QString text = parser.helpText();
-    text.replace(QStringLiteral("Usage: ") + startedAs, QStringLiteral("Usage: kitupdater-cli"));
+    text.replace(QStringLiteral("Usage: ") + startedAs, QStringLiteral("Usage: ") + CliTexts::Program);
     return text;
 }
 
@@ -156,12 +176,12 @@ QString helpText(const QCommandLineParser &parser, const QString &startedAs)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kitupdater-cli"));
+    QCoreApplication::setApplicationName(CliTexts::Program);
     QCoreApplication::setApplicationVersion(QStringLiteral(KITUPDATER_VERSION));
     const RawArguments rawArguments(argc, argv);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(Description));
+    parser.setApplicationDescription(description());
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help."));
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Displays the program's version."));
@@ -183,9 +203,7 @@ int main(int argc, char *argv[])
                                            QStringLiteral("N"), QStringLiteral("10"));
     parser.addOptions({helpOption, versionOption, portOption, speedOption, quietOption, verboseOption, jsonOption,
                        entriesOption});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("version, update FILE, station FILE, check FILE, ports, map N DEVICE, "
-                                                "unmap N or history"));
+    parser.addPositionalArgument(QStringLiteral("command"), commandList());
 
     // The options that are understood choose the output, also for a usage error.
     const bool parsed = parser.parse(rawArguments.decoded());
@@ -193,69 +211,39 @@ int main(int argc, char *argv[])
                     : parser.isSet(quietOption) ? Console::Mode::Quiet
                                                 : Console::Mode::Human);
     if (!parsed)
-        return usageError(console, parser.errorText());
+        return console.usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
         console.result(helpText(parser, rawArguments.decoded().value(0)).trimmed());
         return Success;
     }
     if (parser.isSet(versionOption)) {
-        console.result(QStringLiteral("kitupdater-cli ") + QCoreApplication::applicationVersion());
+        console.result(CliTexts::Program + QLatin1Char(' ') + QCoreApplication::applicationVersion());
         return Success;
     }
     if (parser.isSet(verboseOption))
         QLoggingCategory::setFilterRules(QStringLiteral("kitupdater.serial.debug=true"));
 
-    const QStringList args = parser.positionalArguments();
-    const QString name = args.value(0);
-    const auto command = std::find_if(std::begin(Commands), std::end(Commands),
-                                      [&](const Command &c) { return c.name == name; });
-    if (command == std::end(Commands))
-        return usageError(console, name.isEmpty() ? QStringLiteral("no command given")
-                                                  : QStringLiteral("unknown command '%1'").arg(name));
-    if (args.size() != command->arguments + 1)
-        return usageError(console, command->arguments == 0
-                                       ? QStringLiteral("'%1' takes no argument").arg(name)
-                                       : QStringLiteral("'%1' takes %2").arg(name, name == QLatin1String("map")
-                                                                                       ? QStringLiteral("N DEVICE")
-                                                                                   : name == QLatin1String("unmap")
-                                                                                       ? QStringLiteral("N")
-                                                                                       : QStringLiteral("one FILE")));
+    QStringList args = parser.positionalArguments();
+    const QString name = args.isEmpty() ? QString() : args.takeFirst();
+    const Command *command = commandNamed(name);
+    if (!command)
+        return console.usageError(name.isEmpty() ? QStringLiteral("no command given")
+                                                 : QStringLiteral("unknown command '%1'").arg(name));
+    if (args.size() != command->arguments())
+        return console.usageError(wrongArgumentCount(*command));
     const std::optional<QString> speed = speedText(parser.value(speedOption));
     if (!speed)
-        return usageError(console, QStringLiteral("speed must be 9600, 19200 or 57600"));
+        return console.usageError(QStringLiteral("speed must be 9600, 19200 or 57600"));
 
-    if (name == QLatin1String("station") && parser.isSet(portOption)) {
-        console.error(Texts::StationTakesNoPort);
-        return UsageError;
-    }
-    const QStringList devices = name == QLatin1String("map") ? QStringList{args.at(2)} : parser.values(portOption);
-    for (const QString &device : devices) {
-        if (!rawArguments.keptWhole(device)) {
-            console.error(Texts::nameNotUtf8(name == QLatin1String("map") ? QStringLiteral("DEVICE")
-                                                                          : QStringLiteral("--port"),
-                                             device));
-            return UsageError;
-        }
+    if (command->run == station && parser.isSet(portOption))
+        return console.usageError(CliTexts::StationTakesNoPort);
+    // A device name is carried as text from here on: its bytes must survive that.
+    const bool mapping = command->run == map;
+    for (const QString &device : mapping ? QStringList{args.at(1)} : parser.values(portOption)) {
+        if (!rawArguments.keptWhole(device))
+            return console.usageError(
+                CliTexts::nameNotUtf8(mapping ? QStringLiteral("DEVICE") : QStringLiteral("--port"), device));
     }
 
-    if (name == QLatin1String("check"))
-        return checkFile(console, rawArguments.raw(args.at(1)));
-    if (name == QLatin1String("history"))
-        return history(console, parser.value(entriesOption));
-
-    SettingsStore settings;
-    if (name == QLatin1String("ports") || name == QLatin1String("map") || name == QLatin1String("unmap"))
-        return runPortCommand(name, args, settings, console.json());
-
-    StopSignals stopSignals;
-    PortNumbering ports(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
-    const KitCommandContext context{console, settings, ports, stopSignals};
-    const PortRequest request{parser.values(portOption), *speed};
-    if (name == QLatin1String("version"))
-        return runVersion(context, request);
-    if (name == QLatin1String("update"))
-        return runUpdate(context, request, rawArguments.raw(args.at(1)));
-    if (name == QLatin1String("station"))
-        return runStation(context, request, rawArguments.raw(args.at(1)));
-    return usageError(console, QStringLiteral("'%1' is not available yet").arg(name));
+    return command->run({console, args, rawArguments, {parser.values(portOption), *speed}, parser.value(entriesOption)});
 }

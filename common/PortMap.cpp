@@ -1,19 +1,11 @@
 #include "PortMap.h"
 
 #include "SettingsStore.h"
+#include "UnmappedPorts.h"
 
 #include <limits>
 
 namespace {
-// Port N without a mapping: /dev/ttyS(N-1) on Linux, COMN on Windows.
-#ifdef Q_OS_WIN
-const QString UnmappedPrefix = QStringLiteral("COM");
-constexpr int UnmappedOffset = 0;
-#else
-const QString UnmappedPrefix = QStringLiteral("/dev/ttyS");
-constexpr int UnmappedOffset = 1;
-#endif
-
 bool isAsciiDigits(QStringView text)
 {
     if (text.isEmpty())
@@ -52,17 +44,18 @@ QString devicePathForPort(int number, const SettingsStore &settings)
         return mapped;
     if (number < 1)
         return QString();
-    return UnmappedPrefix + QString::number(number - UnmappedOffset);
+    return UnmappedPorts::prefix() + QString::number(number - UnmappedPorts::offset());
 }
 
 std::optional<int> unmappedPortNumberOf(const QString &devicePath)
 {
-    if (!devicePath.startsWith(UnmappedPrefix))
+    const QString prefix = UnmappedPorts::prefix();
+    if (!devicePath.startsWith(prefix))
         return std::nullopt;
-    const QStringView digits = QStringView(devicePath).mid(UnmappedPrefix.size());
+    const QStringView digits = QStringView(devicePath).mid(prefix.size());
     if (!isAsciiDigits(digits) || (digits.size() > 1 && digits.startsWith(QLatin1Char('0'))))
         return std::nullopt;
     bool ok = false;
     const int index = digits.toInt(&ok);
-    return ok ? std::optional<int>(index + UnmappedOffset) : std::nullopt;
+    return ok ? std::optional<int>(index + UnmappedPorts::offset()) : std::nullopt;
 }

@@ -1,13 +1,13 @@
 #include "UpdateHistory.h"
 
 #include "AppendFile.h"
+#include "StateFolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 
 #include <optional>
 #include <vector>
@@ -17,13 +17,7 @@ namespace {
 QString stateFolder()
 {
     const QString xdg = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!xdg.isEmpty())
-        return xdg;
-#ifdef Q_OS_UNIX
-    return QDir::homePath() + QStringLiteral("/.local/state");
-#else
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-#endif
+    return xdg.isEmpty() ? defaultStateFolder() : xdg;
 }
 
 QJsonObject toJson(const UpdateRecord &r)

@@ -1,5 +1,6 @@
 #include "CommonRoutines.h"
 
+#include "StartupPlatform.h"
 #include "Texts.h"
 
 #include <QCoreApplication>
@@ -13,11 +14,7 @@
 QString GetAppDir()
 {
     const QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-#ifdef Q_OS_WIN
-    // The drive goes with the folder on Windows; a network path has none.
-    if (folder.size() >= 2 && folder.at(1) == QLatin1Char(':'))
-        QDir::setCurrent(folder.left(2) + QDir::separator());
-#endif
+    enterDriveOf(folder);
     QDir::setCurrent(folder);
     return folder + QDir::separator();
 }

@@ -8,9 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -240,6 +243,48 @@ private slots:
         const QStringList onDisk = portsOnDisk(ini);
         QVERIFY2(onDisk.contains(QStringLiteral("10=/dev/ttyUSB10")) && onDisk.contains(QStringLiteral("11=/dev/ttyACM0")),
                  qPrintable(onDisk.join(' ')));
+    }
+
+    // Every writer of "[Ports]" waits while another program holds the lock
+    // file, then works on the file as that program left it: the number the
+    // holder mapped meanwhile is neither lost nor given out again.
+    void portWritersWaitForTheLock_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QStringList>("portsAfter");
+        QTest::newRow("setMappedPort") << "set" << QStringList{"1=/dev/ttyUSB1", "2=/dev/ttyUSB2", "7=/dev/ttyACM0"};
+        QTest::newRow("removeMappedPort") << "remove" << QStringList{"1=/dev/ttyUSB1", "2=/dev/ttyUSB2"};
+        QTest::newRow("mapToFreePort")
+            << "map to free" << QStringList{"1=/dev/ttyUSB1", "2=/dev/ttyUSB2", "3=/dev/ttyACM0", "7=/dev/ttyUSB7"};
+    }
+    void portWritersWaitForTheLock()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QStringList, portsAfter);
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("KitUpdater.ini"));
+        writeFile(ini, "[Ports]\n1=/dev/ttyUSB1\n7=/dev/ttyUSB7\n");
+        SettingsStore settings(ini);
+        QLockFile otherProgram(ini + QStringLiteral(".ports-lock"));
+        QVERIFY(otherProgram.tryLock(0));
+
+        std::future<bool> written = std::async(std::launch::async, [&] {
+            if (writer == QLatin1String("set"))
+                return settings.setMappedPort(7, QStringLiteral("/dev/ttyACM0"));
+            if (writer == QLatin1String("remove"))
+                return settings.removeMappedPort(7);
+            return settings.mapToFreePort(QStringLiteral("/dev/ttyACM0"), 1, 20, {}).number == 3;
+        });
+        const bool waited = written.wait_for(std::chrono::milliseconds(300)) == std::future_status::timeout;
+        QSaveFile file(ini); // the holder maps port 2, as QSettings in another program writes it
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Ports]\n1=/dev/ttyUSB1\n2=/dev/ttyUSB2\n7=/dev/ttyUSB7\n");
+        QVERIFY(file.commit());
+        otherProgram.unlock();
+
+        QVERIFY(written.get());
+        QVERIFY2(waited, "the writer went ahead while another program held the lock");
+        QCOMPARE(portsOnDisk(ini), portsAfter);
     }
 
 #ifdef Q_OS_UNIX

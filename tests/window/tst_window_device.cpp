@@ -1,11 +1,11 @@
 // The updater window end to end: a real (offscreen) window, a real settings
 // file and the simulated kit on a real pseudo-terminal behind port number 7.
 #include "ExpectedTexts.h"
+#include "FakeDialogs.h"
 #include "KitFrames.h"
 #include "KitSimulator.h"
 #include "SettingsStore.h"
 #include "UpdaterWindow.h"
-#include "UserDialogs.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -65,25 +65,6 @@ bool containsJapanese(const QString &text)
     }
     return false;
 }
-
-class FakeDialogs : public UserDialogs {
-public:
-    void information(const QString &text) override
-    {
-        messages << text;
-        if (whileShown)
-            whileShown();
-    }
-    QString openFile(const OpenFileRequest &) override
-    {
-        ++openRequests;
-        return answer;
-    }
-    std::function<void()> whileShown; // what happens while the box is open
-    QStringList messages;
-    int openRequests = 0;
-    QString answer;
-};
 
 // Calls the action every few milliseconds until it returns true or the object dies.
 void repeatUntilDone(QObject *scope, std::function<bool()> action)
@@ -194,7 +175,7 @@ void WindowDeviceTest::chooseFile(const QByteArray &content)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(content);
     file.close();
-    m_dialogs.answer = path;
+    m_dialogs.answers = {path};
     control<QToolButton>("CmdOpen")->click();
     QCOMPARE(window().hexFileName(), path);
 }
@@ -326,7 +307,7 @@ void WindowDeviceTest::clicksDuringUpdateAreIgnored()
 {
     configureKit([](KitSimConfig &c) { c.frameDelayUs = 20000; });
     chooseFile(EightWordsFile);
-    QCOMPARE(m_dialogs.openRequests, 1);
+    QCOMPARE(m_dialogs.requests.size(), 1);
     int clickRounds = 0;
     QObject scope;
     repeatUntilDone(&scope, [&] {
@@ -344,7 +325,7 @@ void WindowDeviceTest::clicksDuringUpdateAreIgnored()
     press(control<QToolButton>("CmdUpdate"));
 
     QVERIFY2(clickRounds >= 3, qPrintable(QString::number(clickRounds)));
-    QCOMPARE(m_dialogs.openRequests, 1);                       // OPEN showed no dialog
+    QCOMPARE(m_dialogs.requests.size(), 1);                    // OPEN showed no dialog
     QCOMPARE(m_kit->commandBytes(), QByteArray("\x46\x3F"));   // one handshake only
     QCOMPARE(framesOf(*m_kit), eightWords());                  // in order, none twice
     QCOMPARE(status(), QStringLiteral("アップデート完了。  0sec"));
@@ -630,8 +611,8 @@ void WindowDeviceTest::returnPressesTheFocusedButton()
 
     QTRY_COMPARE(status(), statusAfter);
     QCOMPARE(window().isVisible(), button != QLatin1String("OKButton"));
-    QCOMPARE(m_dialogs.openRequests, button == QLatin1String("CmdOpen") ? 2 : 1);
+    QCOMPARE(m_dialogs.requests.size(), button == QLatin1String("CmdOpen") ? 2 : 1);
 }
 
 QTEST_MAIN(WindowDeviceTest)
-#include "test_window_device.moc"
+#include "tst_window_device.moc"

@@ -172,4 +172,4 @@ void StartupTest::opensWhenTheLockCannotBeMade()
 }
 
 QTEST_GUILESS_MAIN(StartupTest)
-#include "test_startup.moc"
+#include "tst_startup.moc"

@@ -276,4 +276,4 @@ void CliTest::check()
 }
 
 QTEST_GUILESS_MAIN(CliTest)
-#include "test_cli.moc"
+#include "tst_cli.moc"

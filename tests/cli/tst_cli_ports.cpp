@@ -305,4 +305,4 @@ void CliPortsTest::namesThatAreNotUtf8()
 }
 
 QTEST_GUILESS_MAIN(CliPortsTest)
-#include "test_cli_ports.moc"
+#include "tst_cli_ports.moc"

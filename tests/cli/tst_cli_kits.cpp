@@ -60,6 +60,7 @@ private slots:
 
     void severalKitsAtOnce_data();
     void severalKitsAtOnce();
+    void silentKitOutweighsARefusedFile();
     void stopSignals_data();
     void stopSignals();
     void station();
@@ -201,6 +202,28 @@ void CliKitsTest::severalKitsAtOnce()
     QCOMPARE(lines.at(0).value("kit_version").toString(), QStringLiteral("KIT-FW Ver1.00  "));
     QCOMPARE(lines.at(0).value("sha256").toString().size(), 64);
     QVERIFY(QDateTime::fromString(lines.at(0).value("time").toString(), Qt::ISODateWithMs).isValid());
+}
+
+// The worst ending decides the exit status: a kit that never answered (1)
+// counts worse than a file refused before anything was written (3).
+void CliKitsTest::silentKitOutweighsARefusedFile()
+{
+    KitSimConfig silent;
+    silent.versionAnswer.clear();
+    KitSimulator &answering = addKit();
+    KitSimulator &quiet = addKit(silent);
+    const QString refused = m_home->filePath(QStringLiteral("bad-checksum.hex"));
+    QFile file(refused);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(":0400020011223344E1\n:00000001FF\n");
+    file.close();
+
+    const CliRun result = run({"--port", answering.slavePath(), "--port", quiet.slavePath(), "update", refused});
+
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(answering.frames().isEmpty());
+    QCOMPARE(history().value(0).value("ending").toString(), QStringLiteral("rejected"));
+    QCOMPARE(history().value(1).value("ending").toString(), QStringLiteral("timeout"));
 }
 
 // Any of the three stop signals ends an update the same orderly way.
@@ -591,4 +614,4 @@ void CliKitsTest::closedOutputDoesNotStopTheUpdate()
 }
 
 QTEST_GUILESS_MAIN(CliKitsTest)
-#include "test_cli_kits.moc"
+#include "tst_cli_kits.moc"

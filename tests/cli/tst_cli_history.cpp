@@ -119,4 +119,4 @@ void CliHistoryTest::jsonList()
 }
 
 QTEST_MAIN(CliHistoryTest)
-#include "test_cli_history.moc"
+#include "tst_cli_history.moc"

@@ -879,4 +879,4 @@ QString TestSoak::context(const Run &run) const
 }
 
 QTEST_GUILESS_MAIN(TestSoak)
-#include "test_soak.moc"
+#include "tst_soak.moc"

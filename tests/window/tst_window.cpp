@@ -1,5 +1,6 @@
 // The updater window on a real (offscreen) window with a real settings file.
 #include "CommonRoutines.h"
+#include "FakeDialogs.h"
 #include "HexFileChoice.h"
 #include "SettingsStore.h"
 #include "UpdaterWindow.h"
@@ -24,23 +25,6 @@
 #include <QDialogButtonBox>
 #include <QtTest>
 #include <memory>
-
-namespace {
-
-class FakeDialogs : public UserDialogs {
-public:
-    void information(const QString &text) override { messages << text; }
-    QString openFile(const OpenFileRequest &request) override
-    {
-        requests << request;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QStringList messages;
-    QList<OpenFileRequest> requests;
-    QStringList answers;
-};
-
-} // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -834,4 +818,4 @@ void WindowTest::accessibleNames()
 }
 
 QTEST_MAIN(WindowTest)
-#include "test_window.moc"
+#include "tst_window.moc"

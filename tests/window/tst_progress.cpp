@@ -81,4 +81,4 @@ void ProgressRulesTest::apply()
 }
 
 QTEST_APPLESS_MAIN(ProgressRulesTest)
-#include "test_progress.moc"
+#include "tst_progress.moc"

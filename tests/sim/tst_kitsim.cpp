@@ -599,4 +599,4 @@ void TestKitSim::programRejectsBadOptions()
 }
 
 QTEST_GUILESS_MAIN(TestKitSim)
-#include "test_kitsim.moc"
+#include "tst_kitsim.moc"

@@ -2,11 +2,11 @@
 // window, a real settings file, and a by-id folder where the adapter's link to
 // the simulated kit's pseudo-terminal appears.
 #include "ExpectedTexts.h"
+#include "FakeDialogs.h"
 #include "KitFrames.h"
 #include "KitSimulator.h"
 #include "SettingsStore.h"
 #include "UpdaterWindow.h"
-#include "UserDialogs.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -27,13 +27,6 @@ using namespace Expected;
 namespace {
 
 const QString AdapterName = QStringLiteral("usb-Kit_Maker_Kit_One_SN0001-if00");
-
-class FakeDialogs : public UserDialogs {
-public:
-    void information(const QString &text) override { messages << text; }
-    QString openFile(const OpenFileRequest &) override { return {}; }
-    QStringList messages;
-};
 
 // The number the settings file on disk gives this device; 0 for none.
 int numberOnDisk(const QString &iniPath, const QString &device)
@@ -138,4 +131,4 @@ void WindowAdaptersTest::mappingMadeElsewhereShows()
 }
 
 QTEST_MAIN(WindowAdaptersTest)
-#include "test_window_adapters.moc"
+#include "tst_window_adapters.moc"

@@ -4,11 +4,11 @@
 # machine would receive. Outside the scratch folder only the build folder's
 # install_manifest.txt changes, as with any install.
 #
-#   test_package.sh <build folder> <project version> <maintainer>
+#   tst_package.sh <build folder> <project version> <maintainer>
 set -uo pipefail
 unset DESTDIR # would move every install below it
 
-USAGE="usage: test_package.sh <build folder> <project version> <maintainer>"
+USAGE="usage: tst_package.sh <build folder> <project version> <maintainer>"
 BUILD=${1:?$USAGE}
 VERSION=${2:?$USAGE}
 MAINTAINER=${3:?$USAGE}

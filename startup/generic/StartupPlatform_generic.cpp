@@ -1,0 +1,4 @@
+#include "StartupPlatform.h"
+
+// Systems with one tree of folders: there is no drive to enter.
+void enterDriveOf(const QString &) {}
