@@ -6,10 +6,10 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${KITUPDATER_BUILD:-$ROOT/build}
 
-# Build tools and Qt; the IPA font for the window; Qt's own Japanese texts for
+# Build tools and Qt; GoogleTest for the core's tests; the IPA font for the window; Qt's own Japanese texts for
 # its dialogs; Xvfb for the window tests; the packaging checks.
 PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-translations-l10n
-          fonts-ipafont-gothic xvfb xauth desktop-file-utils help2man lintian appstream)
+          fonts-ipafont-gothic xvfb xauth desktop-file-utils help2man lintian appstream libgtest-dev)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
