@@ -78,9 +78,8 @@ install_test_modules() {
 }
 
 run_node() { # run_node <script or --test files...>: with what the tests need to know
-  ensure_kitsim
   install_test_modules
-  KITSIM=$KITSIM SITE=$SITE WEB_BUILD=$WEB_BUILD ROOT=$ROOT node "$@"
+  KITSIM=${KITSIM:-} SITE=$SITE WEB_BUILD=$WEB_BUILD ROOT=$ROOT node "$@"
 }
 
 # shellcheck disable=SC2046 # one package name a word
@@ -93,8 +92,10 @@ case "$MODE" in
     echo "== The core's tests, as WebAssembly under node"
     ctest --test-dir "$WEB_BUILD/wasm" --output-on-failure
     echo "== The page's tests in headless Chromium"
+    ensure_kitsim
     run_node --test "$TESTS"/*.test.mjs ;;
   --bench)
+    ensure_kitsim
     run_node "$TESTS/bench.mjs" ;;
   --screenshot)
     run_node "$TESTS/screenshot.mjs" ;;

@@ -67,7 +67,8 @@ export class SerialLine {
   // A port granted on an earlier visit with the same USB ids, if the browser still has it.
   async takeBack(ids) {
     if (!ids || !this.#serial) return false;
-    const port = (await this.#serial.getPorts()).find((p) => sameIds(p.getInfo(), ids));
+    const granted = await this.#serial.getPorts().catch(() => []);
+    const port = granted.find((p) => sameIds(p.getInfo(), ids));
     if (port) this.#take(port);
     return Boolean(port);
   }
