@@ -12,7 +12,8 @@ const ChromiumFlags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable
 
 export const shotsFolder = join(process.env.WEB_BUILD, 'test-shots');
 
-// The site and a browser with a fresh profile; close() ends both.
+// The site and a browser; launch() gives Chromium a fresh user-data-dir of
+// its own, removed when it closes. close() ends both.
 export async function startSiteAndBrowser() {
   const { server, url } = await serveSite(process.env.SITE);
   const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ChromiumFlags });
