@@ -3,7 +3,9 @@
 #   1. the whole test suite, the tests through the real USB serial driver in a
 #      virtual machine included (tests/usb-driver/prepare.sh prepares it),
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-#   3. the HEX reader under libFuzzer for 30 seconds.
+#   3. the HEX reader under libFuzzer for 30 seconds,
+#   4. the web page: the core's tests as WebAssembly under node, the page's in
+#      headless Chromium (scripts/web.sh --test, with the kitsim built in 1).
 # Any failure, sanitizer report or fuzzer finding fails the run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -28,3 +30,6 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== HEX reader under libFuzzer"
 "$ROOT/scripts/fuzz.sh" 30
+
+echo "== The web page"
+KITSIM=$PLAIN_BUILD/sim/kitsim "$ROOT/scripts/web.sh" --test
