@@ -20,19 +20,19 @@
   const invalidState = (message) => new DOMException(message, 'InvalidStateError');
 
   class SerialPort extends EventTarget {
-    #spec;
+    #fixture;
     #state = 'closed';
     #socket = null;
     #readable = null;
     #writable = null;
 
-    constructor(spec) {
+    constructor(fixture) {
       super();
-      this.#spec = spec;
+      this.#fixture = fixture;
     }
 
     getInfo() {
-      const { usbVendorId, usbProductId } = this.#spec;
+      const { usbVendorId, usbProductId } = this.#fixture;
       return usbVendorId === undefined ? {} : { usbVendorId, usbProductId };
     }
     get readable() {
@@ -46,10 +46,10 @@
       if (this.#state !== 'closed') throw invalidState('The port is already open.');
       if (!(options?.baudRate > 0)) throw new TypeError('A baudRate greater than 0 is needed.');
       log.push({ op: 'open', ...options });
-      if (this.#spec.held) throw networkError('Failed to open serial port.');
+      if (this.#fixture.held) throw networkError('Failed to open serial port.');
       this.#state = 'opening';
       try {
-        this.#socket = await connect(`${setup.bridge}/${this.#spec.target}`);
+        this.#socket = await connect(`${setup.bridge}/${this.#fixture.target}`);
       } catch {
         this.#state = 'closed';
         throw networkError('Failed to open serial port.');
@@ -112,7 +112,7 @@
     });
   }
 
-  const ports = setup.ports.map((spec) => new SerialPort(spec));
+  const ports = setup.ports.map((fixture) => new SerialPort(fixture));
   const granted = () => JSON.parse(localStorage.getItem(GrantedKey) ?? '[]');
 
   serial.requestPort = async () => {
