@@ -45,7 +45,9 @@ install_packages() { # install_packages PKG...: installs those not yet installed
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}" >&2
   # Another apt-get or dpkg (another script, unattended upgrades) holds the
-  # lock: wait for it rather than fail.
+  # locks: wait for it rather than fail. apt-get update does not wait for the
+  # lists' lock by itself, install waits for dpkg's when told to.
+  while pgrep -x apt-get >/dev/null 2>&1 || pgrep -x dpkg >/dev/null 2>&1; do sleep 5; done
   local wait=(-o DPkg::Lock::Timeout=900)
   as_root apt-get "${wait[@]}" update -qq ||
     { echo "apt-get update failed: check the network and /etc/apt/sources.list*" >&2; return 1; }
