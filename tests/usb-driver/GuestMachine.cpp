@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -44,6 +45,16 @@ bool waitUntil(Ready ready, int timeoutMs)
     return true;
 }
 
+// Some virtual machines offer a /dev/kvm that opens although their processor
+// lacks the virtualisation extensions: a guest started on it never runs.
+bool processorVirtualises()
+{
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    return cpuinfo.open(QIODevice::ReadOnly)
+        && QString::fromLatin1(cpuinfo.readAll()).contains(QRegularExpression(QStringLiteral("^flags\\s*:.*\\b(vmx|svm)\\b"),
+                                                                               QRegularExpression::MultilineOption));
+}
+
 // Opened as QEMU opens it (QFile would create a missing one).
 bool kvmUsable()
 {
@@ -51,7 +62,7 @@ bool kvmUsable()
     if (fd < 0)
         return false;
     ::close(fd);
-    return true;
+    return processorVirtualises();
 }
 
 // A path as the value of a QEMU option list, where a comma ends the value unless doubled.

@@ -148,8 +148,8 @@ main() {
   udev_runs "$cache" || install_packages $(udev_libraries "$udev_version")
   udev_runs "$cache" || { say "udevadm from $cache/udev does not run here"; exit 1; }
   prepare_initramfs "$cache"
-  if [ ! -c /dev/kvm ] || [ ! -r /dev/kvm ] || [ ! -w /dev/kvm ]; then
-    say "no usable /dev/kvm: the guest runs under TCG (slower, still fine)"
+  if [ ! -c /dev/kvm ] || [ ! -r /dev/kvm ] || [ ! -w /dev/kvm ] || ! grep -q -w -E 'vmx|svm' /proc/cpuinfo; then
+    say "no usable /dev/kvm (or a processor without vmx or svm): the guest runs under TCG (slower, still fine)"
   fi
   [ $# -ge 1 ] && echo "$cache" >"$1"
   echo "$cache"
