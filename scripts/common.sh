@@ -9,16 +9,20 @@
 # Set -e ends a script at the first failing command, and without a word when
 # that command printed nothing (dpkg-query, grep, a test): the ERR trap says
 # which command it was, where, and in which step. errtrace carries the trap
-# into functions and subshells, so a failure deep inside names its own line.
+# into functions, so a failure deep inside names its own line; subshells
+# (a command substitution) stay quiet, and the command that ran them speaks.
 report_failures() {
   set -o errtrace
-  trap 'report_failure "$?" "$BASH_COMMAND" "${BASH_SOURCE[0]}" "$LINENO" "${FUNCNAME[0]:-}"' ERR
+  trap 'report_failure "$?:${PIPESTATUS[*]}" "$BASH_COMMAND" "${BASH_SOURCE[0]}" "$LINENO" "${FUNCNAME[0]:-}"' ERR
 }
 
-report_failure() { # report_failure <status> <command> <file> <line> <function>
-  local status=$1 command=$2 file=$3 line=$4 function=$5 where
+report_failure() { # report_failure <status>:<pipeline statuses> <command> <file> <line> <function>
+  [ "$BASHPID" = "$$" ] || return 0
+  local status=${1%%:*} pipeline=${1#*:} command=$2 file=$3 line=$4 function=$5 where statuses=
   where="$(basename "$file") line $line${function:+ (in $function)}"
-  echo "${0##*/}: failed${STEP:+ while: $STEP}: $where: '$command' exited with status $status" >&2
+  # A pipeline names only its last command; its statuses tell which part failed.
+  [ "$pipeline" = "${pipeline#* }" ] || statuses=" (the pipeline's statuses: $pipeline)"
+  echo "${0##*/}: failed${STEP:+ while: $STEP}: $where: '$command' exited with status $status$statuses" >&2
 }
 
 step() {
