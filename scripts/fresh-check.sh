@@ -67,7 +67,9 @@ clean_root_tarball() {
 # mounted below it any more, so that a bound /dev is never deleted through.
 cleanup() {
   local status=$?
+  # Whatever fails here, the rest of the cleaning goes on.
   trap - ERR
+  set +e
   [ -n "$WORK" ] || exit "$status"
   if [ -n "$CHROOT" ]; then
     end_processes_in "$CHROOT"
@@ -90,7 +92,8 @@ end_processes_in() { # end_processes_in <root>: the processes whose root it is
   for pid in $(ls /proc | grep -x '[0-9]*'); do
     [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && pids+=("$pid")
   done
-  [ ${#pids[@]} -eq 0 ] && return
+  # A bare return in an exit trap would return the status that ended the script.
+  [ ${#pids[@]} -eq 0 ] && return 0
   echo "  Ending what still runs in the root: ${pids[*]}"
   kill "${pids[@]}" 2>/dev/null || true
   sleep 2
@@ -147,7 +150,10 @@ main() {
     for command in "${COMMANDS[@]}"; do
       step "$command in $place"
       began=$SECONDS status=0
-      run_in_root "$place" "$command" || status=$?
+      # In the background: a foreground command would hold off the trap of
+      # a TERM until it ended, which for the test command is many minutes.
+      run_in_root "$place" "$command" &
+      wait $! || status=$?
       results+=("$(printf '%-9s %-18s %-24s %s' "$([ "$status" -eq 0 ] && echo passed || echo "FAILED($status)")" \
         "$command" "$place" "$(minutes $((SECONDS - began)))")")
       echo "${results[-1]}"
