@@ -13,8 +13,7 @@
 # never installed a package, the later ones the packages the earlier ones
 # installed. Logs stay in that folder's logs/ (the last check's only).
 # Everything it mounts is unmounted, and the unpacked root removed, on every
-# exit. Under KVM or not, QEMU's guest in the tests then runs under TCG if
-# /dev/kvm cannot be opened.
+# exit. The tests' QEMU guest runs under TCG where KVM cannot be used.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$ROOT/scripts/common.sh"
