@@ -4,6 +4,8 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$ROOT/scripts/common.sh"
+report_failures
 BUILD=${KITUPDATER_BUILD:-$ROOT/build}
 
 # Build tools and Qt; GoogleTest for the core's tests; the IPA font for the window; Qt's own Japanese texts for
@@ -11,20 +13,8 @@ BUILD=${KITUPDATER_BUILD:-$ROOT/build}
 PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-translations-l10n
           fonts-ipafont-gothic xvfb xauth desktop-file-utils help2man lintian appstream libgtest-dev)
 
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-install_missing_packages() {
-  local missing=()
-  for p in "${PACKAGES[@]}" "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  fi
+install_missing_packages() { # install_missing_packages [more packages...]
+  install_packages "${PACKAGES[@]}" "$@"
 }
 
 # A fresh, empty build log in $BUILD; the compilers' output goes there, the

@@ -14,7 +14,7 @@ install_missing_packages
 PLAIN_BUILD=$BUILD
 SANITIZED_BUILD=${KITUPDATER_SANITIZED_BUILD:-$ROOT/build-sanitize}
 
-echo "== Test suite"
+step "Test suite"
 configure_and_build
 # Here rather than inside ctest, so that a sudo password can be asked for.
 echo "  Preparing the virtual machine for the USB driver tests ..."
@@ -22,14 +22,14 @@ echo "  Preparing the virtual machine for the USB driver tests ..."
 # Tests choose their own platform (offscreen) and private config folders.
 ctest --test-dir "$PLAIN_BUILD" --output-on-failure -j2
 
-echo "== Test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+step "Test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD=$SANITIZED_BUILD configure_and_build -DKITUPDATER_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$SANITIZED_BUILD" --output-on-failure -j2 -LE nosanitize
 
-echo "== HEX reader under libFuzzer"
+step "HEX reader under libFuzzer"
 "$ROOT/scripts/fuzz.sh" 30
 
-echo "== The web page"
+step "The web page"
 KITSIM=$PLAIN_BUILD/sim/kitsim "$ROOT/scripts/web.sh" --test

@@ -61,6 +61,7 @@ site_size() {
 # kitsim on a pseudo-terminal: the kit the page's tests talk to.
 ensure_kitsim() {
   [ -n "${KITSIM:-}" ] && return
+  install_missing_packages # the desktop's build tools and Qt
   local BUILD=$WEB_BUILD/native
   start_build_log
   configure_build -DKITUPDATER_BUILD_TESTS=OFF
@@ -83,15 +84,15 @@ run_node() { # run_node <script or --test files...>: with what the tests need to
 }
 
 # shellcheck disable=SC2046 # one package name a word
-install_missing_packages $(web_packages)
+install_packages $(web_packages)
 build_site
 case "$MODE" in
   --serve)
     exec node "$ROOT/scripts/serve-site.mjs" "$SITE" 8080 ;;
   --test)
-    echo "== The core's tests, as WebAssembly under node"
+    step "The core's tests, as WebAssembly under node"
     ctest --test-dir "$WEB_BUILD/wasm" --output-on-failure
-    echo "== The page's tests in headless Chromium"
+    step "The page's tests in headless Chromium"
     ensure_kitsim
     run_node --test "$TESTS"/*.test.mjs ;;
   --bench)

@@ -9,7 +9,11 @@
 # the tarballs <module>-everywhere-src-<version>.tar.xz in the folder named by
 # KITUPDATER_QT_SOURCES (Qt publishes them under
 # official_releases/qt/<major.minor>/<version>/submodules/ on its download site).
+# Sourced after scripts/common.sh (install_packages, as_root).
 
+# The cross compilers, dpkg-dev for dpkg-source and dpkg-architecture, xz for
+# Qt's tarballs, Ninja for Qt's build.
+QT_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix dpkg-dev xz-utils ninja-build cmake)
 QT_WINDOWS_MODULES=(qtbase qtserialport qtsvg)
 QT_WINDOWS_CONFIGURE=(
   -release -static -static-runtime -optimize-size
@@ -75,17 +79,34 @@ fetch_qt_source() {
   return 1
 }
 
+# The mirror this machine installs its release's packages from, as apt reads
+# its sources (sources.list lines and deb822 .sources files alike): a school
+# behind a mirror of its own has no other.
+debian_mirror() { # debian_mirror <codename>
+  local query=(indextargets --format '$(REPO_URI)' "Release: $1" "Component: main" "Target-Of: deb")
+  local mirror
+  mirror=$(apt-get "${query[@]}" | head -n 1)
+  # apt knows its sources' targets only once it has fetched their lists.
+  if [ -z "$mirror" ]; then
+    as_root apt-get -qq update >&2
+    mirror=$(apt-get "${query[@]}" | head -n 1)
+  fi
+  [ -n "$mirror" ] || { echo "apt's sources name no mirror of $1 main" >&2; return 1; }
+  echo "$mirror"
+}
+
 # apt_source <package> <version> <into>: Debian's source package through a
 # private apt configuration with a deb-src entry for this release.
 apt_source() {
   local package=$1 version=$2 into=$3 apt=$QT_CACHE/apt
   if [ ! -d "$apt/lists" ]; then
-    mkdir -p "$apt/lists/partial"
-    local codename
+    local codename mirror
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    echo "deb-src http://deb.debian.org/debian $codename main" >"$apt/sources.list"
+    mirror=$(debian_mirror "$codename") || return 1
+    mkdir -p "$apt/lists/partial"
+    echo "deb-src $mirror $codename main" >"$apt/sources.list"
     apt-get -qq -o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=- \
-      -o Dir::State::Lists="$apt/lists" update >/dev/null 2>&1 || return 1
+      -o Dir::State::Lists="$apt/lists" update >/dev/null 2>&1 || { rm -rf "$apt/lists"; return 1; }
   fi
   local download=$apt/download/$package
   mkdir -p "$download"
@@ -102,6 +123,7 @@ apt_source() {
 # windows_qt_prefix: prints the folder of the static Qt for Windows, building
 # it first if the cache lacks it. Progress goes to stderr.
 windows_qt_prefix() {
+  install_packages "${QT_WINDOWS_PACKAGES[@]}"
   local version key
   version=$(host_qt_version)
   key=$(qt_windows_key)
@@ -118,7 +140,7 @@ windows_qt_prefix() {
 build_windows_qt() { # build_windows_qt <version> <prefix>
   local version=$1 prefix=$2 started=$SECONDS
   local work=$QT_CACHE/work
-  echo "== Qt $version for Windows, built once into $prefix (about 25 minutes on 2 cores)"
+  step "Qt $version for Windows, built once into $prefix (about 25 minutes on 2 cores)"
   rm -rf "$work" "$prefix"
   mkdir -p "$work/src" "$work/build"
   write_mingw_toolchain "$work/mingw.cmake"
@@ -133,7 +155,7 @@ build_windows_qt() { # build_windows_qt <version> <prefix>
       -xplatform win32-g++ -device-option CROSS_COMPILE=${MINGW_PREFIX}- \
       "${QT_WINDOWS_CONFIGURE[@]}" -- \
       -DCMAKE_TOOLCHAIN_FILE="$work/mingw.cmake" \
-      -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake &&
+      -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" &&
     cmake --build . --parallel "$(nproc)" && cmake --install .) >"$log" 2>&1 ||
     { tail -n 40 "$log"; echo "Building qtbase for Windows failed; see $log" >&2; return 1; }
   echo "    qtbase done ($((SECONDS - started)) s)"

@@ -7,7 +7,11 @@
 # zip and the installer, and installs and uninstalls that silently under Wine.
 #
 # Leaves in build-windows/dist/: kitupdater.exe, kitupdater-cli.exe,
-# kitupdater-<version>-windows-x64.zip and kitupdater-<version>-setup.exe.
+# kitupdater-<version>-windows-x64.zip and kitupdater-<version>-setup.exe, and
+# the window's picture in build-windows/window-windows.png. Changes no tracked
+# file unless asked:
+#
+#   scripts/windows.sh [--update-docs]   # --update-docs: that picture into docs/ too
 #
 # KITUPDATER_QT_SOURCES: a folder of Qt source tarballs for the modules
 # Debian's mirror lacks (see scripts/windows-qt.sh).
@@ -15,12 +19,19 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 source "$ROOT/scripts/windows-qt.sh"
 
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 nsis zip unzip dpkg-dev xz-utils ninja-build
-                  xdotool imagemagick x11-utils)
+# Wine and what drives the window under it, the installer's and the zip's
+# makers; the cross toolchain comes with windows_qt_prefix.
+WINDOWS_PACKAGES=(wine wine64 nsis zip unzip xdotool imagemagick x11-utils)
 WIN=${KITUPDATER_WINDOWS_BUILD:-$ROOT/build-windows}
 DIST=$WIN/dist
 VERSION=$(sed -n 's/^project(kitupdater VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 WINE_TIMEOUT=${KITUPDATER_WINE_TIMEOUT:-120}
+UPDATE_DOCS=false
+case "${1:-}" in
+  "") ;;
+  --update-docs) UPDATE_DOCS=true ;;
+  *) echo "usage: $0 [--update-docs]" >&2; exit 2 ;;
+esac
 
 install_missing_packages "${WINDOWS_PACKAGES[@]}"
 
@@ -127,7 +138,7 @@ check_only_system_dlls() {
 
 # --- Tests under Wine ---------------------------------------------------------
 run_windows_tests() {
-  echo "== The tests under Wine"
+  step "The tests under Wine"
   start_wineserver
   ctest --test-dir "$WIN/cross" --output-on-failure --timeout 300
 }
@@ -160,7 +171,7 @@ stop_kit() {
 # kitupdater-cli.exe writes samples/blink.hex through COM7; the kit's memory
 # must be what the Linux build writes into a second kit.
 update_through_wine_com_port() {
-  echo "== kitupdater-cli.exe writes a simulated kit through COM7"
+  step "kitupdater-cli.exe writes a simulated kit through COM7"
   local work=$WIN/com-test
   rm -rf "$work" && mkdir -p "$work"
   start_kit 7 "$work/kit-windows.hex"
@@ -187,9 +198,9 @@ update_through_wine_com_port() {
 }
 
 # kitupdater.exe: the window opens on COM7, Version Read asks the kit, and the
-# version shows; a screenshot of it goes to docs/window-windows.png.
+# version shows; a screenshot of it goes to $WIN/window-windows.png.
 window_reads_the_version() {
-  echo "== kitupdater.exe reads the kit's version through COM7"
+  step "kitupdater.exe reads the kit's version through COM7"
   local work=$WIN/window-test
   rm -rf "$work" && mkdir -p "$work"
   start_kit 7 "$work/kit.hex" --log "$work/kit.log"
@@ -223,7 +234,12 @@ window_reads_the_version() {
     cat "$work/kit.log" >&2
     return 1
   fi
-  cp "$work/screen.png" "$ROOT/docs/window-windows.png" 2>/dev/null || true
+  if [ -f "$work/screen.png" ]; then
+    cp "$work/screen.png" "$WIN/window-windows.png"
+    if $UPDATE_DOCS; then cp "$work/screen.png" "$ROOT/docs/window-windows.png"; fi
+  else
+    echo "  (no picture of the window: import could not take one)"
+  fi
   rm -f "$DIST/LOG.txt" # the window's log, beside the program
   echo "  the kit answered the window's version query"
 }
@@ -278,7 +294,7 @@ make_installer() {
 # Silent install under Wine: the programs, the Start-menu entry and the
 # uninstaller are there and work; a silent uninstall leaves the settings.
 check_installer() {
-  echo "== The installer under Wine (silent install, then uninstall)"
+  step "The installer under Wine (silent install, then uninstall)"
   local program_files=$WINEPREFIX/drive_c/Program\ Files/kitupdater
   local start_menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/kitupdater
   local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\kitupdater'
@@ -317,7 +333,7 @@ check_installer() {
 main() {
   local started=$SECONDS qt
   qt=$(windows_qt_prefix)
-  echo "== Building for Windows (Qt in $qt)"
+  step "Building for Windows (Qt in $qt)"
   build_host_tools
   build_windows "$qt"
   start_display
@@ -325,7 +341,7 @@ main() {
   run_windows_tests
   update_through_wine_com_port
   window_reads_the_version
-  echo "== The zip and the installer"
+  step "The zip and the installer"
   write_qt_notice
   make_zip
   make_installer

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -44,6 +45,16 @@ bool waitUntil(Ready ready, int timeoutMs)
     return true;
 }
 
+// Some virtual machines offer a /dev/kvm that opens although their processor
+// lacks the virtualisation extensions: a guest started on it never runs.
+bool processorVirtualises()
+{
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    return cpuinfo.open(QIODevice::ReadOnly)
+        && QString::fromLatin1(cpuinfo.readAll()).contains(QRegularExpression(QStringLiteral("^flags\\s*:.*\\b(vmx|svm)\\b"),
+                                                                               QRegularExpression::MultilineOption));
+}
+
 // Opened as QEMU opens it (QFile would create a missing one).
 bool kvmUsable()
 {
@@ -51,8 +62,11 @@ bool kvmUsable()
     if (fd < 0)
         return false;
     ::close(fd);
-    return true;
+    return processorVirtualises();
 }
+
+// A path as the value of a QEMU option list, where a comma ends the value unless doubled.
+QString optionValue(QString path) { return path.replace(QLatin1Char(','), QStringLiteral(",,")); }
 
 const QByteArray AdapterArguments = "\"driver\":\"usb-serial\",\"id\":\"adapter\",\"bus\":\"xhci.0\",\"chardev\":\"kit\","
                                     "\"serial\":\"KIT14A01\"";
@@ -107,18 +121,22 @@ QString GuestMachine::boot(const QString &kitPty, int processors)
         return QStringLiteral("no temporary folder: ") + m_dir.errorString();
     m_share = QDir(m_dir.filePath(QStringLiteral("share")));
     m_share.mkpath(QStringLiteral("."));
+    // The guest sees the host's root, but a tmpfs of its own over /tmp: what
+    // it runs from this checkout, wherever that is, goes in by the share.
+    if (!QFile::copy(QStringLiteral(KITUPDATER_CLI_PATH), m_share.filePath(QStringLiteral("kitupdater-cli")))
+        || !QFile::copy(QStringLiteral(USB_DRIVER_SESSION), m_share.filePath(QStringLiteral("guest-session.sh"))))
+        return QStringLiteral("cannot copy kitupdater-cli and guest-session.sh into ") + m_share.path();
     QStringList arguments{
         QStringLiteral("-m"), QStringLiteral("512"), QStringLiteral("-smp"), QString::number(processors),
         QStringLiteral("-nodefaults"), QStringLiteral("-display"), QStringLiteral("none"), QStringLiteral("-no-reboot"),
         QStringLiteral("-kernel"), vmFiles + QStringLiteral("/vmlinuz"),
         QStringLiteral("-initrd"), vmFiles + QStringLiteral("/initrd.img"),
-        QStringLiteral("-append"),
-        QStringLiteral("console=ttyS0 panic=-1 kitupdater.session=%1 kitupdater.udev=%2/udev")
-            .arg(QStringLiteral(USB_DRIVER_SESSION), vmFiles),
+        QStringLiteral("-append"), QStringLiteral("console=ttyS0 panic=-1"),
         QStringLiteral("-serial"), QStringLiteral("file:") + m_dir.filePath(QStringLiteral("console.log")),
         // remap: /proc, /sys and /dev of the host have clashing inode numbers.
         QStringLiteral("-virtfs"), QStringLiteral("local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"),
-        QStringLiteral("-virtfs"), QStringLiteral("local,path=%1,mount_tag=share,security_model=none").arg(m_share.path()),
+        QStringLiteral("-virtfs"), QStringLiteral("local,path=%1,mount_tag=share,security_model=none").arg(optionValue(m_share.path())),
+        QStringLiteral("-virtfs"), QStringLiteral("local,path=%1,mount_tag=vmfiles,security_model=none,readonly=on").arg(optionValue(vmFiles)),
         QStringLiteral("-chardev"), QStringLiteral("serial,id=kit,path=") + kitPty,
         QStringLiteral("-device"), QStringLiteral("qemu-xhci,id=xhci"),
         QStringLiteral("-device"), QStringLiteral("usb-serial,id=adapter,bus=xhci.0,chardev=kit,serial=") + AdapterSerial,

@@ -1,9 +1,9 @@
 // A virtual machine whose Linux kernel drives an emulated FTDI FT232 adapter
 // with the real ftdi_sio driver, the simulated kit (kitsim, on a
 // pseudo-terminal of this host) at the adapter's other end. The guest runs
-// this host's build and libraries (the host's root, read-only over 9p) and
-// takes shell commands through a shared folder; QMP (on QEMU's standard input
-// and output) plugs and unplugs the adapter. prepare.sh makes the kernel, initramfs and udev it boots with.
+// this host's libraries (the host's root, read-only over 9p) and takes shell
+// commands through a shared folder; QMP (on QEMU's standard input and output)
+// plugs and unplugs the adapter. prepare.sh makes the kernel, initramfs and udev it boots with.
 #pragma once
 
 #include <QDir>
@@ -18,6 +18,9 @@
 // The adapter's serial number: udev names its link after it.
 inline const QString AdapterSerial = QStringLiteral("KIT14A01");
 inline const QString AdapterLink = QStringLiteral("/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_KIT14A01-if00-port0");
+// This build's kitupdater-cli in the guest: a copy in the shared folder, since
+// the guest's own /tmp hides a checkout under the host's /tmp.
+inline const QString GuestCli = QStringLiteral("/tmp/share/kitupdater-cli");
 
 struct GuestRun {
     int exitCode = -1; // -1: did not finish in time, or the machine died

@@ -1,9 +1,10 @@
 #!/bin/sh
 # /init of the guest's initramfs (busybox): loads the drivers, mounts the
 # host's root read-only over 9p with the guest's own /proc, /sys, /dev, /run
-# and /tmp, the writable share at /tmp/share, and runs the session script
-# that the kernel command line names (kitupdater.session=PATH) in a chroot,
-# so that the guest runs the host's build and Qt libraries.
+# and /tmp, the writable share at /tmp/share and the prepared files (udev) at
+# /tmp/vm, and runs the session script that the host put into the share in a
+# chroot, so that the guest runs the host's Qt libraries. The checkout itself
+# may be out of sight (under the host's /tmp): the share brings what is needed.
 /bin/busybox --install -s /bin
 export PATH=/bin
 
@@ -21,11 +22,6 @@ for module in /modules/*.ko; do
     insmod "$module" || fail "cannot load $module"
 done
 
-session=
-for word in $(cat /proc/cmdline); do
-    case "$word" in kitupdater.session=*) session=${word#kitupdater.session=} ;; esac
-done
-
 # virtio devices may show up a moment after their drivers are loaded.
 for attempt in $(seq 50); do
     mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 hostroot /newroot 2>/dev/null && break
@@ -41,12 +37,13 @@ mkdir -p /newroot/dev/pts
 mount -t devpts -o ptmxmode=0666 devpts /newroot/dev/pts
 mount -t tmpfs tmpfs /newroot/run
 mount -t tmpfs tmpfs /newroot/tmp
-mkdir -p /newroot/tmp/share
+mkdir -p /newroot/tmp/share /newroot/tmp/vm
 mount -t 9p -o trans=virtio,version=9p2000.L,cache=none,msize=262144 share /newroot/tmp/share ||
     fail "the share did not mount"
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 vmfiles /newroot/tmp/vm ||
+    fail "the prepared files did not mount"
 
-[ -n "$session" ] || fail "no kitupdater.session= on the kernel command line"
-chroot /newroot /bin/bash "$session" >/newroot/tmp/share/session.log 2>&1
+chroot /newroot /bin/bash /tmp/share/guest-session.sh >/newroot/tmp/share/session.log 2>&1
 echo "guest-init: the session ended with status $?"
 echo o >/proc/sysrq-trigger
 sleep 10

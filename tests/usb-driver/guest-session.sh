@@ -6,7 +6,7 @@
 #   N.cmd (bash)  ->  N.out, N.err, and N.rc last, when it has finished.
 set -u
 share=/tmp/share
-udev=$(sed -n 's/.*kitupdater\.udev=\([^ ]*\).*/\1/p' /proc/cmdline)
+udev=/tmp/vm/udev
 
 fail() {
     echo "guest-session: $*" | tee "$share/failed"

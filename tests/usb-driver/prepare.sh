@@ -12,33 +12,18 @@
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$HERE/../../scripts/common.sh"
+report_failures
 # Only what the harness runs on the host: QEMU, a static busybox for the
-# initramfs, kmod's depmod/modprobe to order the modules, cpio to pack them.
-PACKAGES=(qemu-system-x86 busybox-static kmod cpio)
+# initramfs, kmod's depmod/modprobe to order the modules, cpio to pack them,
+# dpkg-architecture for the multiarch folder.
+PACKAGES=(qemu-system-x86 busybox-static kmod cpio dpkg-dev)
 # The guest's drivers: the USB host controller and FTDI serial adapter, usbmon
 # to watch the driver's requests, virtio and 9p to reach the host's files.
 MODULES=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio usbmon
          virtio_pci 9pnet_virtio 9p)
 
 say() { echo "usb-driver: $*" >&2; }
-
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-install_missing_packages() {
-  local installed missing=()
-  # One query for all: dpkg-query takes a good part of a second each time.
-  installed=$(dpkg-query -W -f='${Package} ${Status}\n' "$@" 2>/dev/null | awk '/install ok installed/ { print $1 }')
-  for p in "$@"; do
-    grep -q -x -F "$p" <<<"$installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return
-  say "installing ${missing[*]}"
-  while pgrep -x apt-get >/dev/null || pgrep -x dpkg >/dev/null; do sleep 5; done
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
 
 # The libraries udev's programs need from the host (libsystemd-shared itself
 # comes with them, in udev's own version).
@@ -103,7 +88,8 @@ prepare_udev() {
   download_and_unpack "udev=$version" "$cache/udev"
   download_and_unpack "libsystemd-shared=$version" "$cache/libsystemd-shared"
   mkdir -p "$cache/udev/lib/systemd-shared"
-  cp "$cache"/libsystemd-shared/usr/lib/x86_64-linux-gnu/systemd/libsystemd-shared-*.so "$cache/udev/lib/systemd-shared/"
+  cp "$cache/libsystemd-shared/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)"/systemd/libsystemd-shared-*.so \
+    "$cache/udev/lib/systemd-shared/"
   rm -rf "$cache/libsystemd-shared"
 }
 
@@ -133,10 +119,12 @@ udev_runs() {
 }
 
 main() {
-  install_missing_packages "${PACKAGES[@]}"
+  install_packages "${PACKAGES[@]}"
   local package key cache kernel_version udev_version
   package=$(kernel_package)
-  [ -n "$package" ] || { say "apt-cache knows no linux-image-amd64 (run apt-get update)"; exit 1; }
+  # apt knows no packages at all until it has fetched its lists once.
+  [ -n "$package" ] || { as_root apt-get -qq update && package=$(kernel_package); }
+  [ -n "$package" ] || { say "apt-cache knows no linux-image-amd64, even after apt-get update"; exit 1; }
   # One apt-cache call for both versions: each takes a second or so.
   read -r kernel_version udev_version < <(apt-cache policy "$package" udev |
     awk '/^[^ ]/ { name = $1 } /Candidate:/ { version[name] = $2 }
@@ -157,11 +145,11 @@ main() {
     say "prepared $cache in $((SECONDS - started)) s"
   fi
   # shellcheck disable=SC2046 # one package name a line
-  udev_runs "$cache" || install_missing_packages $(udev_libraries "$udev_version")
+  udev_runs "$cache" || install_packages $(udev_libraries "$udev_version")
   udev_runs "$cache" || { say "udevadm from $cache/udev does not run here"; exit 1; }
   prepare_initramfs "$cache"
-  if [ ! -c /dev/kvm ] || [ ! -r /dev/kvm ] || [ ! -w /dev/kvm ]; then
-    say "no usable /dev/kvm: the guest runs under TCG (slower, still fine)"
+  if [ ! -c /dev/kvm ] || [ ! -r /dev/kvm ] || [ ! -w /dev/kvm ] || ! grep -q -w -E 'vmx|svm' /proc/cpuinfo; then
+    say "no usable /dev/kvm (or a processor without vmx or svm): the guest runs under TCG (slower, still fine)"
   fi
   [ $# -ge 1 ] && echo "$cache" >"$1"
   echo "$cache"

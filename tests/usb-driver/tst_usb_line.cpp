@@ -16,7 +16,7 @@
 
 namespace {
 
-const QString Cli = QStringLiteral(KITUPDATER_CLI_PATH);
+const QString Cli = GuestCli;
 const QString Latency = QStringLiteral("/sys/bus/usb-serial/devices/ttyUSB0/latency_timer");
 
 QStringList framesAsText(const Frames &frames)

@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString Cli = QStringLiteral(KITUPDATER_CLI_PATH);
+const QString Cli = GuestCli;
 const QString History = QStringLiteral("$XDG_STATE_HOME/KitUpdater/history.jsonl");
 // Guest commands that wait up to 10 s until udev has made the adapter's link,
 // or removed it.
