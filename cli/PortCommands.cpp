@@ -97,23 +97,24 @@ int notWritten(const SettingsStore &settings, Console &console)
 
 } // namespace
 
-int listPorts(PortNumbering &ports, QTextStream &out, bool json)
+int listPorts(PortNumbering &ports, Console &console)
 {
     QJsonArray list;
+    QString lines;
     for (const SerialPortEntry &port : ports.entries()) {
-        if (json)
+        if (console.json())
             list.append(jsonObject(port, accessOf(port)));
         else
-            out << line(port, accessOf(port)) << '\n';
+            lines += line(port, accessOf(port)) + QLatin1Char('\n');
     }
-    if (json)
-        out << QJsonDocument(list).toJson();
-    out.flush();
+    if (console.json())
+        console.jsonDocument(QJsonDocument(list));
+    else if (!lines.isEmpty())
+        console.line(lines.chopped(1));
     return Success;
 }
 
-int mapPort(SettingsStore &settings, const QString &number, const QString &device, QTextStream &out,
-            Console &console)
+int mapPort(SettingsStore &settings, const QString &number, const QString &device, Console &console)
 {
     const std::optional<int> port = numberArgument(number);
     if (!port)
@@ -122,22 +123,22 @@ int mapPort(SettingsStore &settings, const QString &number, const QString &devic
         return console.usageError(QStringLiteral("DEVICE is a device path such as /dev/ttyUSB0, not '%1'").arg(device));
     if (!settings.setMappedPort(*port, device))
         return notWritten(settings, console);
-    out << *port << '=' << device << Qt::endl;
+    console.line(QStringLiteral("%1=%2").arg(*port).arg(device));
     return Success;
 }
 
-int unmapPort(SettingsStore &settings, const QString &number, QTextStream &out, Console &console)
+int unmapPort(SettingsStore &settings, const QString &number, Console &console)
 {
     const std::optional<int> port = numberArgument(number);
     if (!port)
         return notANumber(console, number);
     const QString device = settings.mappedPort(*port);
     if (device.isEmpty()) {
-        out << *port << " was not mapped" << Qt::endl;
+        console.line(QStringLiteral("%1 was not mapped").arg(*port));
         return Success;
     }
     if (!settings.removeMappedPort(*port))
         return notWritten(settings, console);
-    out << *port << " unmapped (was " << device << ')' << Qt::endl;
+    console.line(QStringLiteral("%1 unmapped (was %2)").arg(*port).arg(device));
     return Success;
 }

@@ -56,7 +56,27 @@ void StopSignals::onReadable()
         deliver(byte);
 }
 
-bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+QList<QByteArray> programArguments(int argc, char *argv[])
+{
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    return arguments;
+}
+
+OutputStream::OutputStream(std::FILE *stream) : m_stream(stream), m_console(::isatty(::fileno(stream)) != 0) {}
+
+OutputStream::~OutputStream() = default;
+
+// The terminal decodes the UTF-8 itself.
+void OutputStream::write(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_stream);
+    std::fflush(m_stream);
+}
+
+bool OutputStream::followsEscapes() { return m_console; }
 
 QString accessAdvice(const QString &devicePath)
 {
