@@ -1,5 +1,6 @@
 #include "PortCommands.h"
 
+#include "AdapterPlatform.h"
 #include "Console.h"
 #include "DeviceAccess.h"
 #include "ExitStatus.h"
@@ -83,6 +84,14 @@ std::optional<int> numberArgument(const QString &text)
     return std::nullopt;
 }
 
+// A device path, or a COM port by its name (Windows: "com5" is kept as "COM5").
+std::optional<QString> deviceArgument(const QString &text)
+{
+    if (const std::optional<QString> port = AdapterPlatform::systemPortNamed(text))
+        return port;
+    return QDir::isAbsolutePath(text) ? std::optional<QString>(text) : std::nullopt;
+}
+
 int notANumber(Console &console, const QString &text)
 {
     return console.usageError(QStringLiteral("a port number is a number from %1 to %2, not '%3'")
@@ -119,11 +128,12 @@ int mapPort(SettingsStore &settings, const QString &number, const QString &devic
     const std::optional<int> port = numberArgument(number);
     if (!port)
         return notANumber(console, number);
-    if (!QDir::isAbsolutePath(device))
-        return console.usageError(QStringLiteral("DEVICE is a device path such as /dev/ttyUSB0, not '%1'").arg(device));
-    if (!settings.setMappedPort(*port, device))
+    const std::optional<QString> path = deviceArgument(device);
+    if (!path)
+        return console.usageError(QStringLiteral("DEVICE is %1, not '%2'").arg(AdapterPlatform::deviceExample(), device));
+    if (!settings.setMappedPort(*port, *path))
         return notWritten(settings, console);
-    console.line(QStringLiteral("%1=%2").arg(*port).arg(device));
+    console.line(QStringLiteral("%1=%2").arg(*port).arg(*path));
     return Success;
 }
 
