@@ -76,3 +76,7 @@ private:
 
 // How to get access to a device this user may not open; empty when there is nothing to say.
 QString accessAdvice(const QString &devicePath);
+
+// How to shorten the USB serial adapter's latency timer behind the device, as
+// the system offers it.
+QString latencyAdvice(const QString &devicePath);

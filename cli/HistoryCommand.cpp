@@ -43,23 +43,21 @@ QString printable(const QString &text)
     return out;
 }
 
+// The kit's answer time where the record knows it (older ones do not).
+QString answerWait(const UpdateRecord &r)
+{
+    return r.medianAnswerWaitMs ? QStringLiteral("answer %1 ms  ").arg(*r.medianAnswerWaitMs, 0, 'f', 1) : QString();
+}
+
 QString row(const UpdateRecord &r)
 {
     const QString version = r.kitVersion.trimmed();
-    return QStringLiteral("%1  %2  %3  %4  %5 words  %6 s  %7")
+    return QStringLiteral("%1  %2  %3  %4  %5 words  %6 s  %7%8")
         .arg(r.time.toString(Qt::ISODate), printable(r.port), version.isEmpty() ? QStringLiteral("-") : printable(version),
              printable(r.ending).leftJustified(8))
         .arg(r.wordsSent, 5)
         .arg(r.seconds, 0, 'f', 1)
-        .arg(printable(r.file));
-}
-
-QJsonObject jsonOf(const UpdateRecord &r)
-{
-    return QJsonObject{{"time", r.time.toString(Qt::ISODateWithMs)}, {"program", r.program},
-                       {"port", r.port}, {"device", r.device}, {"serial", r.serial},
-                       {"kit_version", r.kitVersion}, {"file", r.file}, {"sha256", r.sha256},
-                       {"words_sent", r.wordsSent}, {"ending", r.ending}, {"seconds", r.seconds}};
+        .arg(answerWait(r), printable(r.file));
 }
 
 // The records as rows of text, or as one indented JSON list written element
@@ -97,7 +95,7 @@ private:
 
     void addJson(const UpdateRecord &record)
     {
-        QString element = QString::fromUtf8(QJsonDocument(jsonOf(record)).toJson(QJsonDocument::Indented));
+        QString element = QString::fromUtf8(QJsonDocument(UpdateHistory::toJson(record)).toJson(QJsonDocument::Indented));
         element.chop(1); // its newline; the list puts its own separator
         element.replace(QLatin1Char('\n'), QLatin1String("\n    "));
         m_piece += (m_records == 0 ? QStringLiteral("[\n    ") : QStringLiteral(",\n    ")) + element;

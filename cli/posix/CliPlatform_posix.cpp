@@ -1,6 +1,7 @@
 #include "CliPlatform.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <grp.h>
@@ -92,4 +93,15 @@ QString accessAdvice(const QString &devicePath)
     return QStringLiteral("you may not open %1; it belongs to the group '%2'.\n"
                           "Join that group and log in again: sudo usermod -aG %2 $USER")
         .arg(devicePath, group);
+}
+
+// The tool asks the driver for the shortest latency already (ASYNC_LOW_LATENCY);
+// drivers that ignore that still take it through sysfs.
+QString latencyAdvice(const QString &devicePath)
+{
+    const QString device = QFileInfo(QFileInfo(devicePath).canonicalFilePath()).fileName();
+    const QString setting = device.startsWith(QLatin1String("ttyUSB"))
+                                ? QStringLiteral("/sys/bus/usb-serial/devices/%1/latency_timer").arg(device)
+                                : QStringLiteral("/sys/bus/usb-serial/devices/ttyUSB*/latency_timer");
+    return QStringLiteral("Set the driver's latency_timer to 1 ms: echo 1 | sudo tee %1").arg(setting);
 }

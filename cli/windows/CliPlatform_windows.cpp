@@ -172,3 +172,10 @@ bool OutputStream::followsEscapes()
 
 // Windows gives every user access to the COM ports; there is no group to join.
 QString accessAdvice(const QString &) { return QString(); }
+
+// Windows has no request for it: the adapter's driver keeps the setting.
+QString latencyAdvice(const QString &)
+{
+    return QStringLiteral("Set it to 1 ms: Device Manager > Ports (COM & LPT) > the port > Properties > "
+                          "Port Settings > Advanced > Latency Timer.");
+}
