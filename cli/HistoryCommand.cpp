@@ -4,6 +4,7 @@
 #include "ExitStatus.h"
 #include "UpdateHistory.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -16,14 +17,17 @@ constexpr qsizetype PieceSize = 1 << 16;
 // A text from the history as it may reach a terminal: a file name can hold
 // escape sequences, which would drive the terminal, and line breaks, which
 // would split its row. Such characters, and the backslash, are written as
-// escapes (\x1b, \n, \u202e, \\); everything else stays as it is.
+// escapes (\x1b, \n, \u202e, \\); everything else stays as it is. Where the
+// backslash separates folders (Windows, whose names hold no control
+// characters) it stays too: C:\Users\kit, not C:\\Users\\kit.
 QString printable(const QString &text)
 {
+    const bool backslashSeparates = QDir::separator() == QLatin1Char('\\');
     QString out;
     out.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {
         switch (c) {
-        case '\\': out += QLatin1String("\\\\"); continue;
+        case '\\': out += backslashSeparates ? QLatin1String("\\") : QLatin1String("\\\\"); continue;
         case '\n': out += QLatin1String("\\n"); continue;
         case '\r': out += QLatin1String("\\r"); continue;
         case '\t': out += QLatin1String("\\t"); continue;

@@ -197,7 +197,8 @@ void CliWindowsTest::japaneseInTheConsole()
 
 // An update as a user sees it in a console: the status texts, the box text,
 // the latency line with Windows' way to shorten it, and no escape code shown
-// as text (Wine's console takes the mode that turns them on, yet prints them).
+// as text (Wine's console takes the mode that turns them on, yet prints them);
+// then the update in the history.
 void CliWindowsTest::updateInTheConsole()
 {
     if (kitPort() == 0)
@@ -219,6 +220,9 @@ void CliWindowsTest::updateInTheConsole()
         "\\(COM & LPT\\) > the port > Properties > Port Settings > Advanced > Latency Timer\\.$"));
     QVERIFY2(!rows.filter(latencyLine).isEmpty(), qPrintable(screen));
     QVERIFY2(!screen.contains(QLatin1Char('\x1b')) && !screen.contains(QLatin1String("[1F")), qPrintable(screen));
+    // The history names the file as Windows does.
+    const CliRun history = run({QStringLiteral("history"), QStringLiteral("-n"), QStringLiteral("1")});
+    QVERIFY2(history.out.value(0).endsWith(QStringLiteral(" ms  ") + file), qPrintable(history.out.value(0)));
 }
 
 // Windows' own names of a COM port, as every serial tool there takes them.
