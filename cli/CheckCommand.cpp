@@ -6,14 +6,13 @@
 #include "KitLink.h"
 #include "KitProfile.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <new>
 
 int checkFile(Console &console, const QByteArray &file)
 {
-    const QString name = QFile::decodeName(file);
+    const QString name = HexFile::decodeName(file);
     try {
         const HexImage image = HexFile::readEncoded(file);
         const int sent = wordsToSend(StandardKit, image.words);

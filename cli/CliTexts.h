@@ -43,4 +43,16 @@ inline QString nameNotUtf8(const QString &what, const QString &shown)
         .arg(what, shown);
 }
 
+// After an update whose kit answered each word late: what the wait cost and
+// how to shorten it (the platform's advice, CliPlatform's latencyAdvice).
+inline QString slowAnswers(double medianMs, double waitedSeconds, int words, const QString &advice)
+{
+    return QStringLiteral("the kit answered each word after %1 ms (median), %2 s of waiting for %3 words: "
+                          "the USB serial adapter's latency timer holds its answers. %4")
+        .arg(medianMs, 0, 'f', 1)
+        .arg(waitedSeconds, 0, 'f', 1)
+        .arg(words)
+        .arg(advice);
+}
+
 } // namespace CliTexts

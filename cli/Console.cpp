@@ -1,20 +1,18 @@
 #include "Console.h"
 
-#include "CliPlatform.h"
 #include "CliTexts.h"
 #include "ExitStatus.h"
 
 #include <QJsonDocument>
-#include <cstdio>
 
 namespace {
 constexpr int BarWidth = 40;
 // ANSI: clear the line, and go up to the start of a line above.
-const char *const ClearLine = "\x1b[2K";
+const QString ClearLine = QStringLiteral("\x1b[2K");
 QString up(int lines) { return QStringLiteral("\x1b[%1F").arg(lines); }
 } // namespace
 
-Console::Console(Mode mode) : m_mode(mode), m_out(stdout), m_err(stderr), m_terminal(stderrIsTerminal()) {}
+Console::Console(Mode mode) : m_mode(mode), m_out(stdout), m_err(stderr) {}
 
 void Console::status(const QString &line)
 {
@@ -27,6 +25,8 @@ void Console::result(const QString &line)
     if (m_mode == Mode::Human || m_mode == Mode::Quiet)
         write(m_out, line + QLatin1Char('\n'));
 }
+
+void Console::line(const QString &text) { write(m_out, text + QLatin1Char('\n')); }
 
 void Console::note(const QString &text)
 {
@@ -68,11 +68,10 @@ void Console::jsonText(const QString &text)
 
 // Lines go above the bars: the bars are taken away, the line written, and
 // the bars drawn again below it.
-void Console::write(QTextStream &stream, const QString &text)
+void Console::write(OutputStream &stream, const QString &text)
 {
     eraseBars();
-    stream << text;
-    stream.flush();
+    stream.write(text);
     drawBars();
 }
 
@@ -84,7 +83,7 @@ int Console::addBar(const QString &label)
 
 void Console::setBar(int bar, int done, int total)
 {
-    if (!drawsBars() || total <= 0 || !m_bars.contains(bar))
+    if (total <= 0 || !m_bars.contains(bar) || !drawsBars())
         return;
     const int percent = int(qint64(100) * qBound(0, done, total) / total);
     if (percent == m_bars[bar].percent)
@@ -96,7 +95,7 @@ void Console::setBar(int bar, int done, int total)
 
 void Console::finishBar(int bar, double seconds)
 {
-    if (!drawsBars() || !m_bars.contains(bar))
+    if (!m_bars.contains(bar) || !drawsBars())
         return;
     m_bars[bar].percent = 100;
     m_bars[bar].tail = QStringLiteral("  %1 s").arg(seconds, 0, 'f', 1);
@@ -126,21 +125,22 @@ void Console::eraseBars()
 {
     if (m_barsDrawn == 0)
         return;
-    m_err << up(m_barsDrawn) << "\x1b[J";
-    m_err.flush();
+    m_err.write(up(m_barsDrawn) + QStringLiteral("\x1b[J"));
     m_barsDrawn = 0;
 }
 
 // Bars with nothing to show yet take no line.
 void Console::drawBars()
 {
-    if (!drawsBars())
+    if (m_bars.isEmpty() || !drawsBars())
         return;
+    QString lines;
     for (const Bar &bar : std::as_const(m_bars)) {
         if (bar.percent < 0)
             continue;
-        m_err << ClearLine << barLine(bar) << '\n';
+        lines += ClearLine + barLine(bar) + QLatin1Char('\n');
         ++m_barsDrawn;
     }
-    m_err.flush();
+    if (!lines.isEmpty())
+        m_err.write(lines);
 }

@@ -4,12 +4,11 @@
 // JSON. A closed stdout (a pipe whose reader went away) never stops the work.
 #pragma once
 
-#include <QElapsedTimer>
+#include "CliPlatform.h"
+
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
-#include <QTextStream>
-#include <QVector>
 
 class Console {
 public:
@@ -24,6 +23,8 @@ public:
     void status(const QString &line);
     // A result: printed in every mode but JSON.
     void result(const QString &line);
+    // A line on stdout in every mode (what the port commands print).
+    void line(const QString &text);
     // A message box's text or a note for the user on stderr (not in quiet mode).
     void note(const QString &text);
     // An error on stderr, in every mode, as it stands: a reason that names
@@ -58,16 +59,15 @@ private:
         QString tail;
     };
 
-    bool drawsBars() const { return m_terminal && m_mode == Mode::Human; }
-    void write(QTextStream &stream, const QString &text);
+    bool drawsBars() { return m_mode == Mode::Human && m_err.followsEscapes(); }
+    void write(OutputStream &stream, const QString &text);
     void eraseBars();
     void drawBars();
     QString barLine(const Bar &bar) const;
 
     Mode m_mode;
-    QTextStream m_out;
-    QTextStream m_err;
-    bool m_terminal;
+    OutputStream m_out;
+    OutputStream m_err;
     QMap<int, Bar> m_bars;
     int m_nextBar = 0;
     int m_barsDrawn = 0; // lines of bars on the screen now

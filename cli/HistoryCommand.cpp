@@ -4,6 +4,7 @@
 #include "ExitStatus.h"
 #include "UpdateHistory.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -16,14 +17,17 @@ constexpr qsizetype PieceSize = 1 << 16;
 // A text from the history as it may reach a terminal: a file name can hold
 // escape sequences, which would drive the terminal, and line breaks, which
 // would split its row. Such characters, and the backslash, are written as
-// escapes (\x1b, \n, \u202e, \\); everything else stays as it is.
+// escapes (\x1b, \n, \u202e, \\); everything else stays as it is. Where the
+// backslash separates folders (Windows, whose names hold no control
+// characters) it stays too: C:\Users\kit, not C:\\Users\\kit.
 QString printable(const QString &text)
 {
+    const bool backslashSeparates = QDir::separator() == QLatin1Char('\\');
     QString out;
     out.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {
         switch (c) {
-        case '\\': out += QLatin1String("\\\\"); continue;
+        case '\\': out += backslashSeparates ? QLatin1String("\\") : QLatin1String("\\\\"); continue;
         case '\n': out += QLatin1String("\\n"); continue;
         case '\r': out += QLatin1String("\\r"); continue;
         case '\t': out += QLatin1String("\\t"); continue;
@@ -43,23 +47,21 @@ QString printable(const QString &text)
     return out;
 }
 
+// The kit's answer time where the record knows it (older ones do not).
+QString answerWait(const UpdateRecord &r)
+{
+    return r.medianAnswerWaitMs ? QStringLiteral("answer %1 ms  ").arg(*r.medianAnswerWaitMs, 0, 'f', 1) : QString();
+}
+
 QString row(const UpdateRecord &r)
 {
     const QString version = r.kitVersion.trimmed();
-    return QStringLiteral("%1  %2  %3  %4  %5 words  %6 s  %7")
+    return QStringLiteral("%1  %2  %3  %4  %5 words  %6 s  %7%8")
         .arg(r.time.toString(Qt::ISODate), printable(r.port), version.isEmpty() ? QStringLiteral("-") : printable(version),
              printable(r.ending).leftJustified(8))
         .arg(r.wordsSent, 5)
         .arg(r.seconds, 0, 'f', 1)
-        .arg(printable(r.file));
-}
-
-QJsonObject jsonOf(const UpdateRecord &r)
-{
-    return QJsonObject{{"time", r.time.toString(Qt::ISODateWithMs)}, {"program", r.program},
-                       {"port", r.port}, {"device", r.device}, {"serial", r.serial},
-                       {"kit_version", r.kitVersion}, {"file", r.file}, {"sha256", r.sha256},
-                       {"words_sent", r.wordsSent}, {"ending", r.ending}, {"seconds", r.seconds}};
+        .arg(answerWait(r), printable(r.file));
 }
 
 // The records as rows of text, or as one indented JSON list written element
@@ -97,7 +99,7 @@ private:
 
     void addJson(const UpdateRecord &record)
     {
-        QString element = QString::fromUtf8(QJsonDocument(jsonOf(record)).toJson(QJsonDocument::Indented));
+        QString element = QString::fromUtf8(QJsonDocument(UpdateHistory::toJson(record)).toJson(QJsonDocument::Indented));
         element.chop(1); // its newline; the list puts its own separator
         element.replace(QLatin1Char('\n'), QLatin1String("\n    "));
         m_piece += (m_records == 0 ? QStringLiteral("[\n    ") : QStringLiteral(",\n    ")) + element;

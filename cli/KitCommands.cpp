@@ -48,7 +48,7 @@ int runStation(const KitCommandContext &context, const PortRequest &request, con
     try {
         firmware.load(); // a bad file stops the station before any kit is touched
     } catch (const HexFileError &error) {
-        context.console.error(QFile::decodeName(file) + QStringLiteral(": ") + HexFile::describe(error));
+        context.console.error(HexFile::decodeName(file) + QStringLiteral(": ") + HexFile::describe(error));
         return FileRejected;
     }
     Station station(context, request, firmware);

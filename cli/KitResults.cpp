@@ -42,6 +42,11 @@ int exitStatusOf(LinkResult::Ending ending, int stopSignal)
 
 QString orNone(const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; }
 
+QJsonValue medianAnswerWaitMs(const LinkResult &r)
+{
+    return r.medianAnswerWait.count() > 0 ? QJsonValue(double(r.medianAnswerWait.count()) / 1000.0) : QJsonValue();
+}
+
 } // namespace
 
 int exitStatusOf(const KitRuns &runs, int stopSignal)
@@ -65,6 +70,7 @@ QJsonObject resultObject(const KitRun &kit)
             {"words_sent", r.wordsSent},
             {"words_to_send", r.wordsToSend},
             {"seconds", qRound(r.seconds * 1000) / 1000.0},
+            {"median_answer_wait_ms", medianAnswerWaitMs(r)},
             {"detail", r.detail}};
 }
 

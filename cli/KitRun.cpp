@@ -1,12 +1,20 @@
 #include "KitRun.h"
 
 #include "CliPlatform.h"
+#include "CliTexts.h"
 #include "Console.h"
 #include "KitProfile.h"
 #include "MSComm100.h"
 #include "QtSerialLine.h"
 
 #include <QJsonObject>
+
+namespace {
+// A kit answers a word in well under a millisecond (at 9600 bit/s the frame
+// and the answer take 6.3 ms on the line); a USB adapter's latency timer
+// holds each answer for up to its setting, 16 ms unless changed.
+constexpr std::chrono::milliseconds SlowAnswer(8);
+} // namespace
 
 KitRun::KitRun(const QString &label, const PortChoice &port, Console &console, bool prefixed, QObject *parent)
     : QObject(parent), m_label(label), m_port(port), m_console(console), m_prefixed(prefixed),
@@ -89,5 +97,14 @@ void KitRun::finished(const LinkResult &result)
     }
     if (m_bar >= 0 && result.ending == LinkResult::Ending::Done)
         m_console.finishBar(m_bar, result.seconds);
+    if (result.update && result.medianAnswerWait >= SlowAnswer)
+        noteSlowAnswers(result);
     emit ended();
+}
+
+void KitRun::noteSlowAnswers(const LinkResult &result)
+{
+    const double medianMs = double(result.medianAnswerWait.count()) / 1000.0;
+    m_console.programNote(prefixed(CliTexts::slowAnswers(medianMs, medianMs * result.wordsSent / 1000.0,
+                                                         result.wordsSent, latencyAdvice(result.devicePath))));
 }

@@ -45,6 +45,8 @@ private:
     void finished(const LinkResult &result) override;
 
     QString prefixed(const QString &text) const;
+    // The line that tells a user whose adapter holds every answer how to shorten that.
+    void noteSlowAnswers(const LinkResult &result);
     void event(const QJsonObject &object);
 
     QString m_label;

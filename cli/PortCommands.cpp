@@ -1,5 +1,6 @@
 #include "PortCommands.h"
 
+#include "AdapterPlatform.h"
 #include "Console.h"
 #include "DeviceAccess.h"
 #include "ExitStatus.h"
@@ -83,6 +84,14 @@ std::optional<int> numberArgument(const QString &text)
     return std::nullopt;
 }
 
+// A device path, or a COM port by its name (Windows: "com5" is kept as "COM5").
+std::optional<QString> deviceArgument(const QString &text)
+{
+    if (const std::optional<QString> port = AdapterPlatform::systemPortNamed(text))
+        return port;
+    return QDir::isAbsolutePath(text) ? std::optional<QString>(text) : std::nullopt;
+}
+
 int notANumber(Console &console, const QString &text)
 {
     return console.usageError(QStringLiteral("a port number is a number from %1 to %2, not '%3'")
@@ -97,47 +106,49 @@ int notWritten(const SettingsStore &settings, Console &console)
 
 } // namespace
 
-int listPorts(PortNumbering &ports, QTextStream &out, bool json)
+int listPorts(PortNumbering &ports, Console &console)
 {
     QJsonArray list;
+    QString lines;
     for (const SerialPortEntry &port : ports.entries()) {
-        if (json)
+        if (console.json())
             list.append(jsonObject(port, accessOf(port)));
         else
-            out << line(port, accessOf(port)) << '\n';
+            lines += line(port, accessOf(port)) + QLatin1Char('\n');
     }
-    if (json)
-        out << QJsonDocument(list).toJson();
-    out.flush();
+    if (console.json())
+        console.jsonDocument(QJsonDocument(list));
+    else if (!lines.isEmpty())
+        console.line(lines.chopped(1));
     return Success;
 }
 
-int mapPort(SettingsStore &settings, const QString &number, const QString &device, QTextStream &out,
-            Console &console)
+int mapPort(SettingsStore &settings, const QString &number, const QString &device, Console &console)
 {
     const std::optional<int> port = numberArgument(number);
     if (!port)
         return notANumber(console, number);
-    if (!QDir::isAbsolutePath(device))
-        return console.usageError(QStringLiteral("DEVICE is a device path such as /dev/ttyUSB0, not '%1'").arg(device));
-    if (!settings.setMappedPort(*port, device))
+    const std::optional<QString> path = deviceArgument(device);
+    if (!path)
+        return console.usageError(QStringLiteral("DEVICE is %1, not '%2'").arg(AdapterPlatform::deviceExample(), device));
+    if (!settings.setMappedPort(*port, *path))
         return notWritten(settings, console);
-    out << *port << '=' << device << Qt::endl;
+    console.line(QStringLiteral("%1=%2").arg(*port).arg(*path));
     return Success;
 }
 
-int unmapPort(SettingsStore &settings, const QString &number, QTextStream &out, Console &console)
+int unmapPort(SettingsStore &settings, const QString &number, Console &console)
 {
     const std::optional<int> port = numberArgument(number);
     if (!port)
         return notANumber(console, number);
     const QString device = settings.mappedPort(*port);
     if (device.isEmpty()) {
-        out << *port << " was not mapped" << Qt::endl;
+        console.line(QStringLiteral("%1 was not mapped").arg(*port));
         return Success;
     }
     if (!settings.removeMappedPort(*port))
         return notWritten(settings, console);
-    out << *port << " unmapped (was " << device << ')' << Qt::endl;
+    console.line(QStringLiteral("%1 unmapped (was %2)").arg(*port).arg(device));
     return Success;
 }

@@ -16,10 +16,13 @@
 
 namespace {
 
-// A port number through the settings' mapping, or a device path as it is.
+// A port number through the settings' mapping, a COM port by its name
+// (Windows), or a device path as it is.
 std::optional<ResolvedPort> resolvePort(const QString &text, const PortRequest &request, const PortNumbering &ports,
                                         Console &console)
 {
+    if (const std::optional<QString> port = AdapterPlatform::systemPortNamed(text))
+        return ResolvedPort{*port, {*port, lineSettingsFor(request)}};
     if (text.contains(QLatin1Char('/')))
         return ResolvedPort{text, {text, lineSettingsFor(request)}};
     const std::optional<int> number = parsePortNumber(text);

@@ -1,20 +1,21 @@
-// The command line as the program got it, byte for byte: a file name that is
-// not valid UTF-8 must still open.
+// The command line as the program got it, as the bytes of HexFile's file
+// names: a file name that is not valid UTF-8 (POSIX) or that the ANSI code
+// page cannot spell (Windows) must still open.
 #pragma once
 
+#include "HexFile.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QStringList>
 
 class RawArguments {
 public:
-    RawArguments(int argc, char *argv[])
+    // encoded: one entry per argument, the program's name first (programArguments()).
+    explicit RawArguments(const QList<QByteArray> &encoded) : m_raw(encoded)
     {
-        for (int i = 0; i < argc; ++i) {
-            m_raw.append(QByteArray(argv[i]));
-            m_decoded.append(QFile::decodeName(argv[i]));
-        }
+        for (const QByteArray &argument : encoded)
+            m_decoded.append(HexFile::decodeName(argument));
     }
     QStringList decoded() const { return m_decoded; }
     // False when the argument that gave this value (alone, or as --option=value)
@@ -25,7 +26,7 @@ public:
         for (qsizetype i = 0; i < m_raw.size(); ++i) {
             const QString &argument = m_decoded.at(i);
             const bool gave = argument == value || argument.endsWith(QLatin1Char('=') + value);
-            if (gave && QFile::encodeName(argument) != m_raw.at(i))
+            if (gave && HexFile::encodeName(argument) != m_raw.at(i))
                 return false;
         }
         return true;
@@ -34,7 +35,7 @@ public:
     QByteArray raw(const QString &decoded) const
     {
         const qsizetype i = m_decoded.lastIndexOf(decoded);
-        return i >= 0 ? m_raw.at(i) : QFile::encodeName(decoded);
+        return i >= 0 ? m_raw.at(i) : HexFile::encodeName(decoded);
     }
 
 private:

@@ -4,7 +4,7 @@
 #include "HexFile.h"
 
 #include <QByteArray>
-#include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <optional>
 
@@ -28,7 +28,11 @@ public:
         return *m_image;
     }
     QString sha256() const { return m_image ? QString::fromStdString(m_image->sha256) : QString(); }
-    QString absolutePath() const { return QFileInfo(QFile::decodeName(m_path)).absoluteFilePath(); }
+    // As the system shows paths: C:\Users\... on Windows.
+    QString absolutePath() const
+    {
+        return QDir::toNativeSeparators(QFileInfo(HexFile::decodeName(m_path)).absoluteFilePath());
+    }
 
 private:
     QByteArray m_path;

@@ -15,7 +15,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QTextStream>
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -64,22 +63,19 @@ int ports(const Invocation &i)
 {
     SettingsStore settings;
     PortNumbering numbering(settings, {StandardKit.firstPortNumber, StandardKit.lastPortNumber});
-    QTextStream out(stdout);
-    return listPorts(numbering, out, i.console.json());
+    return listPorts(numbering, i.console);
 }
 
 int map(const Invocation &i)
 {
     SettingsStore settings;
-    QTextStream out(stdout);
-    return mapPort(settings, i.arguments.at(0), i.arguments.at(1), out, i.console);
+    return mapPort(settings, i.arguments.at(0), i.arguments.at(1), i.console);
 }
 
 int unmap(const Invocation &i)
 {
     SettingsStore settings;
-    QTextStream out(stdout);
-    return unmapPort(settings, i.arguments.at(0), out, i.console);
+    return unmapPort(settings, i.arguments.at(0), i.console);
 }
 
 int history(const Invocation &i)
@@ -178,7 +174,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(CliTexts::Program);
     QCoreApplication::setApplicationVersion(QStringLiteral(KITUPDATER_VERSION));
-    const RawArguments rawArguments(argc, argv);
+    const RawArguments rawArguments(programArguments(argc, argv));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(description());

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class QSerialPortInfo;
 
@@ -28,5 +29,14 @@ constexpr int PollIntervalMs = 1000;
 
 // Where adapters are looked for, for messages: the folder, or the COM ports.
 QString adapterPlace(const QString &byIdFolder);
+
+// The port a name stands for where the system names its serial ports itself:
+// on Windows "COM5", "com5" and "\\.\COM12" are the COM ports "COM5" and
+// "COM12", as every Windows serial tool takes them. None for any other text,
+// and none on POSIX systems, where a device is a path.
+std::optional<QString> systemPortNamed(const QString &text);
+
+// How a message asks for a device: "a device path such as /dev/ttyUSB0".
+QString deviceExample();
 
 } // namespace AdapterPlatform

@@ -14,28 +14,12 @@
 
 namespace {
 
+const QString MedianAnswerWaitKey = QStringLiteral("median_answer_wait_ms");
+
 QString stateFolder()
 {
     const QString xdg = qEnvironmentVariable("XDG_STATE_HOME");
     return xdg.isEmpty() ? defaultStateFolder() : xdg;
-}
-
-QJsonObject toJson(const UpdateRecord &r)
-{
-    return QJsonObject{
-        // With its offset from UTC, so that lines from machines in other zones compare.
-        {QStringLiteral("time"), r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs)},
-        {QStringLiteral("program"), r.program},
-        {QStringLiteral("port"), r.port},
-        {QStringLiteral("device"), r.device},
-        {QStringLiteral("serial"), r.serial},
-        {QStringLiteral("kit_version"), r.kitVersion},
-        {QStringLiteral("file"), r.file},
-        {QStringLiteral("sha256"), r.sha256},
-        {QStringLiteral("words_sent"), r.wordsSent},
-        {QStringLiteral("ending"), r.ending},
-        {QStringLiteral("seconds"), qRound(r.seconds * 1000) / 1000.0},
-    };
 }
 
 UpdateRecord fromJson(const QJsonObject &o)
@@ -52,6 +36,8 @@ UpdateRecord fromJson(const QJsonObject &o)
     r.wordsSent = o.value(QStringLiteral("words_sent")).toInt();
     r.ending = o.value(QStringLiteral("ending")).toString();
     r.seconds = o.value(QStringLiteral("seconds")).toDouble();
+    if (const QJsonValue wait = o.value(MedianAnswerWaitKey); wait.isDouble())
+        r.medianAnswerWaitMs = wait.toDouble();
     return r;
 }
 
@@ -179,6 +165,27 @@ QString giveRecords(QFile &file, const std::vector<qint64> &startsNewestFirst,
 namespace UpdateHistory {
 
 QString filePath() { return stateFolder() + QStringLiteral("/KitUpdater/history.jsonl"); }
+
+QJsonObject toJson(const UpdateRecord &r)
+{
+    QJsonObject json{
+        // With its offset from UTC, so that lines from machines in other zones compare.
+        {QStringLiteral("time"), r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs)},
+        {QStringLiteral("program"), r.program},
+        {QStringLiteral("port"), r.port},
+        {QStringLiteral("device"), r.device},
+        {QStringLiteral("serial"), r.serial},
+        {QStringLiteral("kit_version"), r.kitVersion},
+        {QStringLiteral("file"), r.file},
+        {QStringLiteral("sha256"), r.sha256},
+        {QStringLiteral("words_sent"), r.wordsSent},
+        {QStringLiteral("ending"), r.ending},
+        {QStringLiteral("seconds"), qRound(r.seconds * 1000) / 1000.0},
+    };
+    if (r.medianAnswerWaitMs)
+        json.insert(MedianAnswerWaitKey, qRound(*r.medianAnswerWaitMs * 1000) / 1000.0);
+    return json;
+}
 
 QString append(const UpdateRecord &record)
 {

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 struct UpdateRecord {
     QDateTime time;
@@ -19,11 +21,18 @@ struct UpdateRecord {
     int wordsSent = 0;
     QString ending;      // done, timeout, failed, rejected, stopped
     double seconds = 0;
+    // The median wait from a word's frame to the kit's answer; none where no
+    // word was answered, and in records of older versions.
+    std::optional<double> medianAnswerWaitMs;
 };
 
 namespace UpdateHistory {
 
 QString filePath();
+
+// A record as its line holds it. Older versions read these lines too: a key
+// is only ever added, and one that is not known is written not at all.
+QJsonObject toJson(const UpdateRecord &record);
 
 // Appends one line, on a line of its own also after a last line that a crash
 // or a full disk cut short. Returns the empty text, or why the line could not

@@ -32,5 +32,7 @@ UpdateRecord historyRecord(const LinkResult &result)
     record.wordsSent = result.wordsSent;
     record.ending = historyEndingName(result.ending);
     record.seconds = result.seconds;
+    if (result.medianAnswerWait.count() > 0)
+        record.medianAnswerWaitMs = double(result.medianAnswerWait.count()) / 1000.0;
     return record;
 }

@@ -1,4 +1,5 @@
-// Opening a HEX file for reading, one implementation per platform family.
+// Opening a HEX file for reading, one implementation per platform family,
+// beside the byte form of file names (HexFile::encodeName, decodeName).
 // Internal to the reader; HexFile::readEncoded is the only caller.
 #pragma once
 

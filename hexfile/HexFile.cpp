@@ -12,7 +12,7 @@ constexpr qint64 ReadChunkSize = 1024 * 1024;
 
 [[noreturn]] void refuseTooLargeFile(const QByteArray &encodedPath, const QString &size)
 {
-    HexFile::refuseTooLarge(QFile::decodeName(encodedPath).toStdString(), size.toStdString());
+    HexFile::refuseTooLarge(HexFile::decodeName(encodedPath).toStdString(), size.toStdString());
 }
 
 // Reads at most MaxFileSize + 1 bytes, so a file that grows while it is read is
@@ -61,14 +61,14 @@ HexImage readEncoded(const QByteArray &encodedPath)
 
 HexImage read(const QString &path)
 {
-    return readEncoded(QFile::encodeName(path));
+    return readEncoded(encodeName(path));
 }
 
 namespace Internal {
 
 void refuseFile(const QString &action, const QByteArray &encodedPath, const QString &why)
 {
-    throw HexFileError(QStringLiteral("cannot %1 \"%2\": %3").arg(action, QFile::decodeName(encodedPath), why).toStdString());
+    throw HexFileError(QStringLiteral("cannot %1 \"%2\": %3").arg(action, decodeName(encodedPath), why).toStdString());
 }
 
 QString notRegularFile(const QString &kind)

@@ -15,8 +15,16 @@ namespace HexFile {
 // opens too. Throws HexFileError.
 HexImage readEncoded(const QByteArray &encodedPath);
 
-// readEncoded(QFile::encodeName(path)).
+// readEncoded(encodeName(path)).
 HexImage read(const QString &path);
+
+// A file's name as the bytes readEncoded takes, and back, without loss: on
+// POSIX systems the bytes the file system holds, so that a name that is not
+// valid UTF-8 still opens; on Windows, whose names are UTF-16, their UTF-8
+// (Qt's QFile::encodeName there uses the ANSI code page, which cannot spell
+// every name: a Japanese folder on a Western Windows would become "???").
+QByteArray encodeName(const QString &name);
+QString decodeName(const QByteArray &encodedPath);
 
 // parse() of the bytes of a QByteArray.
 HexImage parse(const QByteArray &content);

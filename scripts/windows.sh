@@ -137,10 +137,14 @@ check_only_system_dlls() {
 }
 
 # --- Tests under Wine ---------------------------------------------------------
+# tst_cli_windows updates a simulated kit through COM9 (KITUPDATER_TEST_KIT_PORT);
+# it answers each word after 16 ms, as through an FTDI adapter's latency timer.
 run_windows_tests() {
   step "The tests under Wine"
+  start_kit 9 "$WIN/ctest-kit.hex" --delay-us 16000
   start_wineserver
-  ctest --test-dir "$WIN/cross" --output-on-failure --timeout 300
+  KITUPDATER_TEST_KIT_PORT=9 ctest --test-dir "$WIN/cross" --output-on-failure --timeout 300
+  stop_kit
 }
 
 # A simulated kit on a pseudo-terminal, behind a Wine COM port.

@@ -1,6 +1,7 @@
 // kitupdater: writes firmware from an Intel HEX file into the kit.
 #include "CommonRoutines.h"
 #include "SettingsStore.h"
+#include "StartupPlatform.h"
 #include "UpdaterWindow.h"
 #include "UserDialogs.h"
 
@@ -20,8 +21,11 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kitupdater"));
 
     const InstanceClaim instance = claimSingleInstance();
-    // No window and no box: only a line for whoever started it from a terminal.
+    // No window and no box of its own: the running copy's window comes
+    // forward where the system allows it, and a line for whoever started it
+    // from a terminal.
     if (instance.anotherCopyRuns) {
+        bringWindowForward(instance.otherCopyPid);
         std::fprintf(stderr, "kitupdater: already running (process %lld); this start ends\n",
                      static_cast<long long>(instance.otherCopyPid));
         return 0;

@@ -23,7 +23,9 @@ OpenFileRequest request(const SettingsStore &settings)
 {
     OpenFileRequest r;
     r.title = Texts::OpenDialogTitle;
-    r.initialFolder = settings.setting(OpenDirKey, QString());
+    // Kept as the system shows it (C:\Users\... on Windows); older versions
+    // kept it with forward slashes (C:/Users/...). Both open the dialog there.
+    r.initialFolder = QDir::fromNativeSeparators(settings.setting(OpenDirKey, QString()));
     r.filterNames = {Texts::HexFilterName, Texts::AllFilterName};
     r.filterPatterns = {Texts::HexFilterPattern, Texts::AllFilterPattern};
     r.defaultSuffix = QStringLiteral("HEX");
@@ -45,7 +47,7 @@ QString fileTitle(const QString &path) { return path.mid(lastSeparator(path) + 1
 
 bool rememberFolder(SettingsStore &settings, const QString &path)
 {
-    return settings.setSetting(OpenDirKey, folderOf(path));
+    return settings.setSetting(OpenDirKey, QDir::toNativeSeparators(folderOf(path)));
 }
 
 } // namespace HexFileChoice

@@ -29,7 +29,8 @@ QString folderOf(const QString &path);
 // The file's name without its folder.
 QString fileTitle(const QString &path);
 
-// Remembers the folder of a chosen file for the next dialog.
+// Remembers the folder of a chosen file for the next dialog, as the system
+// shows it (with backslashes on Windows: the settings file is read by people too).
 // Returns false when the store could not be written.
 bool rememberFolder(SettingsStore &settings, const QString &path);
 

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -262,7 +263,7 @@ void UpdaterWindow::CmdOpen_Click()
     if (path.isEmpty())
         return;
     m_hexFileName = path;
-    m_textFile->setPlainText(m_hexFileName);
+    m_textFile->setPlainText(QDir::toNativeSeparators(m_hexFileName));
     HexFileChoice::rememberFolder(m_settings, path);
     msgCmt(Texts::fileChosen(HexFileChoice::fileTitle(path)));
     m_cmdUpdate->setEnabled(true);
@@ -368,7 +369,7 @@ void UpdaterWindow::recordInHistory(const LinkResult &result)
     record.program = QStringLiteral("kitupdater");
     record.port = m_updatePortText;
     record.serial = m_ports->entryOf(result.devicePath).serialNumber;
-    record.file = QFileInfo(m_updateFile).absoluteFilePath();
+    record.file = QDir::toNativeSeparators(QFileInfo(m_updateFile).absoluteFilePath());
     record.sha256 = m_updateSha256;
     const QString error = UpdateHistory::append(record);
     if (error.isEmpty())

@@ -1,6 +1,7 @@
 #include "CliPlatform.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <grp.h>
@@ -56,7 +57,27 @@ void StopSignals::onReadable()
         deliver(byte);
 }
 
-bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+QList<QByteArray> programArguments(int argc, char *argv[])
+{
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    return arguments;
+}
+
+OutputStream::OutputStream(std::FILE *stream) : m_stream(stream), m_console(::isatty(::fileno(stream)) != 0) {}
+
+OutputStream::~OutputStream() = default;
+
+// The terminal decodes the UTF-8 itself.
+void OutputStream::write(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_stream);
+    std::fflush(m_stream);
+}
+
+bool OutputStream::followsEscapes() { return m_console; }
 
 QString accessAdvice(const QString &devicePath)
 {
@@ -72,4 +93,15 @@ QString accessAdvice(const QString &devicePath)
     return QStringLiteral("you may not open %1; it belongs to the group '%2'.\n"
                           "Join that group and log in again: sudo usermod -aG %2 $USER")
         .arg(devicePath, group);
+}
+
+// The tool asks the driver for the shortest latency already (ASYNC_LOW_LATENCY);
+// drivers that ignore that still take it through sysfs.
+QString latencyAdvice(const QString &devicePath)
+{
+    const QString device = QFileInfo(QFileInfo(devicePath).canonicalFilePath()).fileName();
+    const QString setting = device.startsWith(QLatin1String("ttyUSB"))
+                                ? QStringLiteral("/sys/bus/usb-serial/devices/%1/latency_timer").arg(device)
+                                : QStringLiteral("/sys/bus/usb-serial/devices/ttyUSB*/latency_timer");
+    return QStringLiteral("Set the driver's latency_timer to 1 ms: echo 1 | sudo tee %1").arg(setting);
 }

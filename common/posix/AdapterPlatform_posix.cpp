@@ -30,4 +30,8 @@ bool adaptersArePolled() { return false; }
 
 QString adapterPlace(const QString &byIdFolder) { return byIdFolder; }
 
+std::optional<QString> systemPortNamed(const QString &) { return std::nullopt; }
+
+QString deviceExample() { return QStringLiteral("a device path such as /dev/ttyUSB0"); }
+
 } // namespace AdapterPlatform

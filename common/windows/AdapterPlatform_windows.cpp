@@ -3,6 +3,7 @@
 // of new ones only to windows, so the list is looked at again once a second.
 #include "AdapterPlatform.h"
 
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <windows.h>
@@ -45,5 +46,14 @@ QString listedDevice(const QSerialPortInfo &info) { return portName(info.portNam
 bool adaptersArePolled() { return true; }
 
 QString adapterPlace(const QString &) { return QStringLiteral("the COM ports with USB ids"); }
+
+std::optional<QString> systemPortNamed(const QString &text)
+{
+    static const QRegularExpression comPort(QStringLiteral("^COM[1-9][0-9]{0,2}$"));
+    const QString name = portName(text.trimmed());
+    return comPort.match(name).hasMatch() ? std::optional<QString>(name) : std::nullopt;
+}
+
+QString deviceExample() { return QStringLiteral("a COM port such as COM5"); }
 
 } // namespace AdapterPlatform

@@ -1,4 +1,5 @@
 #include "FileOpen.h"
+#include "HexFile.h"
 
 #include <QFile>
 
@@ -31,6 +32,13 @@ QString systemError(int error)
 }
 
 } // namespace
+
+namespace HexFile {
+
+QByteArray encodeName(const QString &name) { return QFile::encodeName(name); }
+QString decodeName(const QByteArray &encodedPath) { return QFile::decodeName(encodedPath); }
+
+} // namespace HexFile
 
 namespace HexFile::Internal {
 

@@ -172,6 +172,9 @@ void CliTest::exitStatus_data()
     QTest::newRow("usage: bad --speed") << QStringList{"--port", "{slave}", "--speed", "4800", "update", "{file}"}
                                         << QByteArray() << BoundaryFile << -1 << false << 2 << none << "speed"
                                         << QByteArray() << Frames();
+    QTest::newRow("usage: COM5 is no port name on Linux")
+        << QStringList{"--port", "COM5", "version"} << QByteArray() << QByteArray() << -1 << false << 2 << none
+        << "kitupdater-cli: 'COM5' is neither a port number nor a device path" << QByteArray() << Frames();
     QTest::newRow("usage: no port given, none stored") << QStringList{"version"} << mapped7 << QByteArray() << -1
                                                        << false << 2 << none << "port" << QByteArray() << Frames();
     QTest::newRow("usage: the same port number twice")

@@ -77,6 +77,8 @@ private slots:
     void machineReadable_data();
     void machineReadable();
     void closedOutputDoesNotStopTheUpdate();
+    void latencyHint_data();
+    void latencyHint();
 
 private:
     KitSimulator &addKit(const KitSimConfig &config = {});
@@ -191,8 +193,8 @@ void CliKitsTest::severalKitsAtOnce()
 
     const QList<QJsonObject> lines = history();
     QCOMPARE(lines.size(), 3);
-    const QStringList keys{"device", "ending", "file", "kit_version", "port", "program", "seconds", "serial",
-                           "sha256", "time", "words_sent"};
+    const QStringList keys{"device", "ending",  "file",   "kit_version", "median_answer_wait_ms", "port",
+                           "program", "seconds", "serial", "sha256",      "time",                  "words_sent"};
     QCOMPARE(lines.at(0).keys(), keys);
     QCOMPARE(lines.at(0).value("ending").toString(), QStringLiteral("done"));
     QCOMPARE(lines.at(0).value("words_sent").toInt(), 20);
@@ -619,6 +621,46 @@ void CliKitsTest::closedOutputDoesNotStopTheUpdate()
     QTRY_COMPARE_WITH_TIMEOUT(history().size(), 1, 5000);
     QCOMPARE(framesOf(kit), firstWords(20));
     QCOMPARE(history().at(0).value("ending").toString(), QStringLiteral("done"));
+}
+
+// A kit whose answers come 16 ms late, as through a USB adapter's latency
+// timer, gets a line that says what that cost and how to shorten it; a kit
+// that answers at once gets none. The JSON result and the history keep the
+// wait, and history shows it.
+void CliKitsTest::latencyHint_data()
+{
+    QTest::addColumn<int>("delayUs");
+    QTest::addColumn<bool>("hint");
+    QTest::newRow("kit answering at once") << 0 << false;
+    QTest::newRow("kit answering after 16 ms") << 16000 << true;
+}
+void CliKitsTest::latencyHint()
+{
+    QFETCH(int, delayUs);
+    QFETCH(bool, hint);
+    KitSimConfig config;
+    config.frameDelayUs = delayUs;
+    const KitSimulator &kit = addKit(config);
+
+    const CliRun update = run({"--json", "--port", kit.slavePath(), "update", m_file});
+
+    QCOMPARE(update.exitCode, 0);
+    const QJsonObject result = QJsonDocument::fromJson(update.out.last().toUtf8()).object();
+    const double waitMs = result.value("kits").toArray().at(0).toObject().value("median_answer_wait_ms").toDouble();
+    QVERIFY2(hint ? waitMs >= 16 && waitMs < 30 : waitMs > 0 && waitMs < 8, qPrintable(QString::number(waitMs)));
+    const QRegularExpression latencyLine(
+        QStringLiteral("^kitupdater-cli: the kit answered each word after \\d+\\.\\d ms \\(median\\), 0\\.[34] s of "
+                       "waiting for 20 words: the USB serial adapter's latency timer holds its answers\\. Set the "
+                       "driver's latency_timer to 1 ms: echo 1 \\| sudo tee /sys/bus/usb-serial/devices/ttyUSB\\*/"
+                       "latency_timer$"),
+        QRegularExpression::MultilineOption);
+    QVERIFY2(latencyLine.match(update.err).hasMatch() == hint, qPrintable(update.err));
+    QCOMPARE(update.err.contains(QStringLiteral("latency")), hint);
+    QCOMPARE(history().at(0).value("median_answer_wait_ms").toDouble(), waitMs);
+
+    const CliRun shown = run({"history", "-n", "1"});
+    QVERIFY2(shown.out.value(0).contains(QStringLiteral(" s  answer %1 ms  ").arg(waitMs, 0, 'f', 1)),
+             qPrintable(shown.out.value(0)));
 }
 
 QTEST_GUILESS_MAIN(CliKitsTest)

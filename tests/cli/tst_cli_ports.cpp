@@ -231,6 +231,11 @@ void CliPortsTest::mapAndUnmap_data()
                                       << "3=/dev/ttyUSB3\n" << "COM3" << false;
     QTest::newRow("usage: no device path") << QStringList{"map", "3", "ttyUSB0"} << "3=/dev/ttyUSB3\n" << 2
                                            << "3=/dev/ttyUSB3\n" << "ttyUSB0" << false;
+    // COM ports are Windows' names; here they are neither a path nor a port.
+    QTest::newRow("usage: COM5 is no device on Linux") << QStringList{"map", "3", "COM5"} << "3=/dev/ttyUSB3\n" << 2
+                                                       << "3=/dev/ttyUSB3\n"
+                                                       << "DEVICE is a device path such as /dev/ttyUSB0, not 'COM5'"
+                                                       << false;
     QTest::newRow("usage: map without DEVICE") << QStringList{"map", "3"} << "3=/dev/ttyUSB3\n" << 2
                                                << "3=/dev/ttyUSB3\n" << "map" << false;
     QTest::newRow("settings cannot be written") << QStringList{"map", "7", "{link}"} << "3=/dev/ttyUSB3\n" << 1

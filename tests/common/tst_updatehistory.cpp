@@ -141,6 +141,45 @@ private slots:
         QCOMPARE(reading.skippedLines, skipped);
     }
 
+    // The kit's answer time joined the records later: a record keeps it when
+    // it is known, and older records, which lack it, read as they always did.
+    void medianAnswerWait_data()
+    {
+        QTest::addColumn<QByteArray>("history"); // empty: the record below, appended
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<double>("waitMs");
+        QTest::newRow("appended with it") << QByteArray() << true << 16.013;
+        QTest::newRow("a record of an older version")
+            << QByteArray("{\"device\":\"COM5\",\"ending\":\"done\",\"file\":\"C:\\\\kit\\\\blink.hex\","
+                          "\"kit_version\":\"KIT-FW Ver1.00  \",\"port\":\"5\",\"program\":\"kitupdater\","
+                          "\"seconds\":9.5,\"serial\":\"\",\"sha256\":\"\",\"time\":\"2026-12-07T10:00:00.000+09:00\","
+                          "\"words_sent\":7967}\n")
+            << false << 0.0;
+    }
+
+    void medianAnswerWait()
+    {
+        QFETCH(QByteArray, history);
+        QFETCH(bool, known);
+        QFETCH(double, waitMs);
+        if (history.isEmpty()) {
+            UpdateRecord record = recordFor(QStringLiteral("5"));
+            record.medianAnswerWaitMs = waitMs;
+            QCOMPARE(UpdateHistory::append(record), QString());
+            QVERIFY2(historyBytes().contains("\"median_answer_wait_ms\":16.013"), historyBytes().constData());
+        } else {
+            writeHistory(history);
+        }
+
+        QList<UpdateRecord> read;
+        UpdateHistory::readLast(1, [&read](const UpdateRecord &record) { read.append(record); });
+
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(read.first().port, QStringLiteral("5"));
+        QCOMPARE(read.first().medianAnswerWaitMs.has_value(), known);
+        QCOMPARE(read.first().medianAnswerWaitMs.value_or(0.0), waitMs);
+    }
+
     // Each record is one write() on a file opened for appending; written in
     // two, the lines of programs appending at the same time would mix.
     void programsAppendingAtOnceWriteWholeLines()

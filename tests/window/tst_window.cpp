@@ -26,6 +26,20 @@
 #include <QtTest>
 #include <memory>
 
+namespace {
+// A path as the window shows and keeps it: with Windows' own separators there.
+QString onWindowsElse(const char *windows, const char *elsewhere)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(elsewhere);
+    return QString::fromUtf8(windows);
+#else
+    Q_UNUSED(windows);
+    return QString::fromUtf8(elsewhere);
+#endif
+}
+} // namespace
+
 class WindowTest : public QObject {
     Q_OBJECT
 private slots:
@@ -54,6 +68,8 @@ private slots:
     void updateButtonEnabledByFileChoice();
     void fileChoice_data();
     void fileChoice();
+    void folderRememberedByOlderVersions_data();
+    void folderRememberedByOlderVersions();
     void dialogSettings();
     void emptyPortBoxRefusesFileChoice();
     void hexPatternMatchesAnyCase();
@@ -522,41 +538,78 @@ void WindowTest::updateButtonEnabledByFileChoice()
     window().CmdOpen_Click();  // cancelled: the earlier choice stays
     QVERIFY(update->isEnabled());
     QCOMPARE(window().hexFileName(), QStringLiteral("/tmp/firm/main.hex"));
-    QCOMPARE(control<QPlainTextEdit>("Text_File")->toPlainText(), QStringLiteral("/tmp/firm/main.hex"));
+    QCOMPARE(control<QPlainTextEdit>("Text_File")->toPlainText(),
+             onWindowsElse(R"(\tmp\firm\main.hex)", "/tmp/firm/main.hex"));
 }
 
+// The text box and the settings file show the path as the system does; the
+// next dialog opens in the folder either way.
 void WindowTest::fileChoice_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("shown");  // in the text box
+    QTest::addColumn<QString>("stored"); // OPEN_DIR0
+    QTest::addColumn<QString>("folder"); // where the next dialog opens
     QTest::addColumn<QString>("status");
-    QTest::newRow("plain") << "/home/kit/firm/main.hex" << "/home/kit/firm" << QStringLiteral("ファイル名：main.hexを指定しました。");
-    QTest::newRow("title also in a folder name") << "/home/kit/main.hex.d/main.hex" << "/home/kit/main.hex.d"
-                                                 << QStringLiteral("ファイル名：main.hexを指定しました。");
-    QTest::newRow("root of the file system") << "/main.hex" << "/" << QStringLiteral("ファイル名：main.hexを指定しました。");
-    QTest::newRow("drive root") << "D:/main.hex" << "D:" << QStringLiteral("ファイル名：main.hexを指定しました。");
+    QTest::newRow("plain") << "/home/kit/firm/main.hex"
+                           << onWindowsElse(R"(\home\kit\firm\main.hex)", "/home/kit/firm/main.hex")
+                           << onWindowsElse(R"(\home\kit\firm)", "/home/kit/firm") << "/home/kit/firm"
+                           << QStringLiteral("ファイル名：main.hexを指定しました。");
+    QTest::newRow("title also in a folder name")
+        << "/home/kit/main.hex.d/main.hex"
+        << onWindowsElse(R"(\home\kit\main.hex.d\main.hex)", "/home/kit/main.hex.d/main.hex")
+        << onWindowsElse(R"(\home\kit\main.hex.d)", "/home/kit/main.hex.d") << "/home/kit/main.hex.d"
+        << QStringLiteral("ファイル名：main.hexを指定しました。");
+    QTest::newRow("root of the file system") << "/main.hex" << onWindowsElse(R"(\main.hex)", "/main.hex")
+                                             << onWindowsElse(R"(\)", "/") << "/"
+                                             << QStringLiteral("ファイル名：main.hexを指定しました。");
+    QTest::newRow("drive root") << "D:/main.hex" << onWindowsElse(R"(D:\main.hex)", "D:/main.hex") << "D:" << "D:"
+                                << QStringLiteral("ファイル名：main.hexを指定しました。");
 #ifndef Q_OS_WIN // a folder separator there
-    QTest::newRow("backslash is part of a name") << "/x/we\\ird.hex" << "/x"
+    QTest::newRow("backslash is part of a name") << "/x/we\\ird.hex" << "/x/we\\ird.hex" << "/x" << "/x"
                                                  << QStringLiteral("ファイル名：we\\ird.hexを指定しました。");
 #endif
-    QTest::newRow("blanks and Japanese") << "/home/kit/ファーム 新/kit v2.HEX" << "/home/kit/ファーム 新"
-                                         << QStringLiteral("ファイル名：kit v2.HEXを指定しました。");
+    QTest::newRow("blanks and Japanese")
+        << "/home/kit/ファーム 新/kit v2.HEX"
+        << onWindowsElse(R"(\home\kit\ファーム 新\kit v2.HEX)", "/home/kit/ファーム 新/kit v2.HEX")
+        << onWindowsElse(R"(\home\kit\ファーム 新)", "/home/kit/ファーム 新") << "/home/kit/ファーム 新"
+        << QStringLiteral("ファイル名：kit v2.HEXを指定しました。");
 }
 
 void WindowTest::fileChoice()
 {
     QFETCH(QString, path);
+    QFETCH(QString, shown);
+    QFETCH(QString, stored);
     QFETCH(QString, folder);
     QFETCH(QString, status);
     m_dialogs.answers = {path};
     window().CmdOpen_Click();
     QCOMPARE(window().hexFileName(), path);
+    QCOMPARE(control<QPlainTextEdit>("Text_File")->toPlainText(), shown);
     QCOMPARE(window().findChild<QLabel *>(QStringLiteral("Panel1"))->text(), status);
     QSettings file(iniPath(), QSettings::IniFormat);
-    QCOMPARE(file.value(QStringLiteral("Settings/OPEN_DIR0")).toString(), folder);
-    // The next dialog starts there.
+    QCOMPARE(file.value(QStringLiteral("Settings/OPEN_DIR0")).toString(), stored);
     window().CmdOpen_Click();
     QCOMPARE(m_dialogs.requests.last().initialFolder, folder);
+}
+
+// Older versions kept the folder with forward slashes, also on Windows.
+void WindowTest::folderRememberedByOlderVersions_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("kept by an older version") << "C:/Users/kit/firm";
+#ifdef Q_OS_WIN
+    QTest::newRow("kept by this version") << R"(C:\Users\kit\firm)";
+#endif
+}
+
+void WindowTest::folderRememberedByOlderVersions()
+{
+    QFETCH(QString, stored);
+    QVERIFY(m_settings->setSetting(QStringLiteral("OPEN_DIR0"), stored));
+    window().CmdOpen_Click();
+    QCOMPARE(m_dialogs.requests.last().initialFolder, QStringLiteral("C:/Users/kit/firm"));
 }
 
 void WindowTest::dialogSettings()
