@@ -105,6 +105,15 @@ unpack_root() { # unpack_root <tarball>
   mkdir "$CHROOT"
   tar -xf "$1" -C "$CHROOT"
   cp /etc/resolv.conf "$CHROOT/etc/resolv.conf"
+  # The certificate authorities this machine's administrator added, as its
+  # apt sources: behind a network that inspects TLS (a school's proxy, this
+  # workplace's) they are what lets npm reach its registry. The
+  # ca-certificates package takes them in when it is installed.
+  if [ -d /usr/local/share/ca-certificates ]; then
+    mkdir -p "$CHROOT/usr/local/share/ca-certificates"
+    cp -r /usr/local/share/ca-certificates/. "$CHROOT/usr/local/share/ca-certificates/"
+    [ ! -x "$CHROOT/usr/sbin/update-ca-certificates" ] || chroot "$CHROOT" update-ca-certificates >/dev/null
+  fi
   # No service starts inside the chroot (a package's daemon would outlive the
   # check and hold its mounts).
   printf '#!/bin/sh\nexit 101\n' >"$CHROOT/usr/sbin/policy-rc.d"
