@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -107,6 +108,10 @@ bool KitProcess::waitForFrames(qint64 logOffset, int count, int timeoutMs) const
 {
     return waitUntil([&] { return framesSince(logOffset).size() >= count; }, timeoutMs);
 }
+
+void KitProcess::hold() { ::kill(pid_t(m_process.processId()), SIGSTOP); }
+
+void KitProcess::release() { ::kill(pid_t(m_process.processId()), SIGCONT); }
 
 QString GuestMachine::boot(const QString &kitPty, int processors)
 {

@@ -41,6 +41,9 @@ public:
     qint64 logSize() const;
     // Waits (processing events) until at least count frames came after logOffset.
     bool waitForFrames(qint64 logOffset, int count, int timeoutMs) const;
+    // Stops and resumes the kit process: a held kit answers nothing.
+    void hold();
+    void release();
 
 private:
     QProcess m_process;
@@ -69,7 +72,8 @@ public:
     bool unplug(); // waits until QEMU has removed the device
     bool plug();
 
-    // QEMU itself ended (7.2 segfaults now and then in device_del while bytes flow).
+    // QEMU itself ended (7.2 segfaults now and then when the kit's bytes reach
+    // the adapter as device_del removes it).
     bool died() const { return m_qemu.state() == QProcess::NotRunning; }
     QString deathReport() const;
 
