@@ -126,15 +126,9 @@ void waitingWords(const std::string &name, int words)
         CloseHandle(call->hEvent);
 }
 
-class Ending final : public LinkReports {
+class Ending final : public EndingReports {
 public:
     std::function<void(const LinkResult &)> onFinished;
-    void statusText(const QString &) override {}
-    void failureDetail(const QString &) override {}
-    void versionRead(const QString &) override {}
-    void wordWritten(const WordProgress &) override {}
-    void progressReset() override {}
-    void message(LinkMessage) override {}
     void finished(const LinkResult &result) override { onFinished(result); }
 };
 

@@ -37,14 +37,10 @@ long residentKiB()
     return -1;
 }
 
-class QuietReports : public LinkReports {
+class QuietReports : public EndingReports {
 public:
-    void statusText(const QString &) override {}
     void failureDetail(const QString &reason) override { detail = reason; }
     void versionRead(const QString &v) override { version = v; }
-    void wordWritten(const WordProgress &) override {}
-    void progressReset() override {}
-    void message(LinkMessage) override {}
     void finished(const LinkResult &r) override
     {
         ending = r.ending;

@@ -233,13 +233,11 @@ QVector<double> frameGapsFromLog(const QString &path)
 
 // Reports that show nothing and note when each word has been dealt with
 // (a word's report follows its answer).
-class TimingReports : public LinkReports {
+class TimingReports : public EndingReports {
 public:
     explicit TimingReports(int expectedWords) : m_expectedWords(expectedWords) { answeredAt.reserve(expectedWords); }
 
-    void statusText(const QString &) override {}
     void failureDetail(const QString &reason) override { detail = reason; }
-    void versionRead(const QString &) override {}
     void wordWritten(const WordProgress &) override
     {
         answeredAt.append(wallNs());
@@ -249,8 +247,6 @@ public:
         if (answeredAt.size() == m_expectedWords)
             last = CpuSample::now();
     }
-    void progressReset() override {}
-    void message(LinkMessage) override {}
     void finished(const LinkResult &r) override
     {
         result = r;

@@ -15,7 +15,7 @@
 
 class MSComm100;
 
-class KitProbe final : public QObject, private LinkReports {
+class KitProbe final : public QObject, private EndingReports {
     Q_OBJECT
 public:
     enum class Verdict {
@@ -54,13 +54,7 @@ private:
     void onQuietWindowOver();
     void end(Verdict verdict, const QString &reason = QString());
 
-    // Only the query's ending matters here; the rest of what it reports is not shown.
-    void statusText(const QString &) override {}
-    void failureDetail(const QString &) override {}
-    void versionRead(const QString &) override {}
-    void wordWritten(const WordProgress &) override {}
-    void progressReset() override {}
-    void message(LinkMessage) override {}
+    // Only the query's ending matters here.
     void finished(const LinkResult &result) override;
 
     QString m_label;

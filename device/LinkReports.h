@@ -55,3 +55,15 @@ public:
     // The exchange has ended; another one may start from here on.
     virtual void finished(const LinkResult &result) = 0;
 };
+
+// For those who wait for an exchange's ending (a port probe, a benchmark):
+// what it shows on the way is dropped unless they take it.
+class EndingReports : public LinkReports {
+public:
+    void statusText(const QString &) override {}
+    void failureDetail(const QString &) override {}
+    void versionRead(const QString &) override {}
+    void wordWritten(const WordProgress &) override {}
+    void progressReset() override {}
+    void message(LinkMessage) override {}
+};
